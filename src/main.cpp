@@ -1,0 +1,6 @@
+#include "tolvo/cli/entry.hpp"
+
+int main(int argc, char** argv)
+{
+  return tolvo::cli::program_entry(argc, argv);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+// The program entry: runs `main` and turns what escapes it into the exit
+// status. The only place in tolvo that catches errors.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvo::cli {
+
+/// Parses `argv` (the process's own arguments when absent, without the
+/// program name), changes to --directory and runs the chosen handler.
+/// Returns the handler's result. Errors propagate.
+int main(const std::optional<std::vector<std::string>>& argv = std::nullopt);
+
+/// Calls main with the process's arguments; prints "tolvo: error: ..." for
+/// an error and returns 1, returns the status of an ExitRequest.
+int program_entry(int argc, char** argv);
+
+} // namespace tolvo::cli

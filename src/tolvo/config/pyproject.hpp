@@ -1,0 +1,69 @@
+#pragma once
+
+// ProjectConfig: the one reader of a project's pyproject.toml. It keeps the
+// parsed document whole and answers eight read-only questions about it;
+// every accessor walks the document afresh.
+
+#include <filesystem>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tolvo {
+
+/// One optional-dependency group: its name and its requirement strings.
+struct ExtraGroup
+{
+  std::string name;
+  std::vector<std::string> requirements;
+};
+
+/// The groups of `project.optional-dependencies`, in document order.
+using Extras = std::vector<ExtraGroup>;
+
+class ProjectConfig
+{
+public:
+  /// Finds pyproject.toml from the working directory upward and reads it.
+  /// Throws NotFoundError "pyproject.toml not found".
+  ProjectConfig();
+  /// Reads exactly `path`; no search.
+  explicit ProjectConfig(const std::filesystem::path& path);
+  /// Parses the bytes of `stream`; reads no file.
+  explicit ProjectConfig(std::istream& stream);
+
+  ~ProjectConfig();
+  ProjectConfig(ProjectConfig&&) noexcept;
+  ProjectConfig& operator=(ProjectConfig&&) noexcept;
+
+  /// `project.name`; MissingKeyError when absent, AssertionFailure when not a string.
+  std::string name() const;
+  /// `project.version`.
+  std::string version() const;
+  /// `project.optional-dependencies` in document order, or none. Each
+  /// group must be an array; non-string items are given in TOML text form.
+  std::optional<Extras> extras() const;
+  /// `build-system.requires`.
+  std::vector<std::string> build_system_requires() const;
+  /// `build-system.build-backend`.
+  std::string build_backend() const;
+  /// `tool.pyright.exclude`, or none; `tool` itself is required.
+  std::optional<std::vector<std::string>> pyright_exclude() const;
+  /// `tool.ruff.exclude`, or none; `tool` itself is required.
+  std::optional<std::vector<std::string>> ruff_exclude() const;
+  /// `project.requires-python`, or none; a missing `project` is tolerated.
+  std::optional<std::string> requires_python() const;
+
+  /// The absolute path of the pyproject.toml governing the working
+  /// directory: the nearest one in it or its ancestors.
+  static std::filesystem::path _find_pyproject();
+
+private:
+  struct Document;
+  std::unique_ptr<const Document> _data;
+};
+
+} // namespace tolvo

@@ -1,0 +1,164 @@
+#pragma once
+
+// The one error hierarchy of tolvo. Every layer throws; only the program
+// entry catches, prints "tolvo: error: <message>" and exits 1, except for
+// ExitRequest, which ends the process with its own status and no report.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tolvo {
+
+/// Base of every error tolvo reports as "tolvo: error: <what()>".
+class Error : public std::runtime_error
+{
+public:
+  using std::runtime_error::runtime_error;
+};
+
+/// A file, directory or wheel that should be there is not.
+class NotFoundError : public Error
+{
+public:
+  using Error::Error;
+};
+
+/// A required key is absent from a document.
+class MissingKeyError : public Error
+{
+public:
+  using Error::Error;
+};
+
+/// A value failed a type check; the message is the value in text form.
+class AssertionFailure : public Error
+{
+public:
+  using Error::Error;
+};
+
+/// A lookup walked into a value that is not a table.
+class TypeError : public Error
+{
+public:
+  using Error::Error;
+};
+
+/// A value is not acceptable (an unknown extra, a malformed requirement...).
+class ValueError : public Error
+{
+public:
+  using Error::Error;
+};
+
+/// A generic failure of an operation ("sdist build failed").
+class RuntimeError : public Error
+{
+public:
+  using Error::Error;
+};
+
+/// A case tolvo does not support ("ERROR: Unknown libc ...").
+class NotImplementedError : public Error
+{
+public:
+  using Error::Error;
+};
+
+/// A system call failed; the message names the call and the path.
+class SystemError : public Error
+{
+public:
+  SystemError(const std::string& message, int error_number)
+    : Error(message),
+      m_errno(error_number)
+  {
+  }
+
+  int error_number() const noexcept
+  {
+    return m_errno;
+  }
+
+private:
+  int m_errno;
+};
+
+/// A child program could not be started (not found, not executable...).
+class StartError : public SystemError
+{
+public:
+  StartError(const std::string& program, const std::string& message, int error_number)
+    : SystemError(message, error_number),
+      m_program(program)
+  {
+  }
+
+  const std::string& program() const noexcept
+  {
+    return m_program;
+  }
+
+private:
+  std::string m_program;
+};
+
+/// A child run in quiet mode ended with a non-zero return code.
+class CalledProcessError : public Error
+{
+public:
+  CalledProcessError(int returncode,
+                     std::vector<std::string> args,
+                     std::string stdout_text,
+                     std::string stderr_text);
+
+  int returncode() const noexcept
+  {
+    return m_returncode;
+  }
+  const std::vector<std::string>& args() const noexcept
+  {
+    return m_args;
+  }
+  const std::string& stdout_text() const noexcept
+  {
+    return m_stdout;
+  }
+  const std::string& stderr_text() const noexcept
+  {
+    return m_stderr;
+  }
+
+private:
+  int m_returncode;
+  std::vector<std::string> m_args;
+  std::string m_stdout;
+  std::string m_stderr;
+};
+
+/// A request to end the process with `status`, after the operation has
+/// printed whatever it had to say. Deliberately not an Error: the entry
+/// lets it pass without any further report.
+class ExitRequest : public std::exception
+{
+public:
+  explicit ExitRequest(int status) noexcept
+    : m_status(status)
+  {
+  }
+
+  int status() const noexcept
+  {
+    return m_status;
+  }
+  const char* what() const noexcept override
+  {
+    return "exit requested";
+  }
+
+private:
+  int m_status;
+};
+
+} // namespace tolvo

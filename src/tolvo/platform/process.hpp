@@ -1,0 +1,81 @@
+#pragma once
+
+// Child processes on POSIX: started from an argument list (never a shell),
+// standard input inherited, standard output and standard error either left
+// on the terminal or captured separately through close-on-exec pipes that
+// are drained while waiting, so a child that writes more than a pipe holds
+// always finishes.
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tolvo::platform {
+
+/// A complete environment for a child: variable name to value.
+using Environment = std::map<std::string, std::string>;
+
+/// A copy of this process's own environment.
+Environment current_environment();
+
+/// The record of a finished child.
+struct CompletedProcess
+{
+  /// The argument list exactly as the child was started (program first).
+  std::vector<std::string> args;
+  /// Exit status; minus the signal number for a child ended by a signal.
+  int returncode = 0;
+  /// Captured texts; absent when the stream was not captured.
+  std::optional<std::string> stdout_text;
+  std::optional<std::string> stderr_text;
+};
+
+/// How a child is started.
+struct SpawnOptions
+{
+  /// Replaces the child's environment when given; inherited otherwise.
+  std::optional<Environment> env;
+  /// Capture standard output and standard error (separately) when true.
+  bool capture = false;
+};
+
+/// A running child. Destroying one that has not ended kills and reaps it,
+/// so no child outlives the object that started it.
+class ChildProcess
+{
+public:
+  /// Starts `args` (program looked up on the PATH of the environment the
+  /// child gets). Throws StartError when the program cannot be started.
+  ChildProcess(const std::vector<std::string>& args, const SpawnOptions& options);
+  ~ChildProcess();
+
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) = delete;
+
+  /// Waits at most `timeout` for the child to end, draining its pipes
+  /// meanwhile. Returns true once the child has ended and both pipes are
+  /// at end of file.
+  bool wait_for(std::chrono::milliseconds timeout);
+
+  /// Waits until the child has ended.
+  void wait();
+
+  /// The record of the ended child; call after wait() or a true wait_for().
+  CompletedProcess take_result();
+
+  pid_t pid() const noexcept;
+
+private:
+  struct State;
+  State* m_state;
+};
+
+/// Starts `args`, waits for it and returns its record.
+CompletedProcess run_process(const std::vector<std::string>& args, const SpawnOptions& options = {});
+
+} // namespace tolvo::platform
