@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <system_error>
 #include <toml++/toml.h>
@@ -152,12 +151,13 @@ std::string read_file(const std::filesystem::path& path)
     const int error = errno;
     throw SystemError("cannot open '" + path.string() + "': " + std::strerror(error), error);
   }
-  std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
   if (file.bad()) {
     const int error = errno;
     throw SystemError("cannot read '" + path.string() + "': " + std::strerror(error), error);
   }
-  return bytes;
+  return std::move(bytes).str();
 }
 
 } // namespace
@@ -202,8 +202,11 @@ ProjectConfig::ProjectConfig(const std::filesystem::path& path)
 
 ProjectConfig::ProjectConfig(std::istream& stream)
 {
-  const std::string bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-  _data = std::make_unique<const Document>(Document{parse_document(bytes, "<stream>")});
+  std::ostringstream bytes;
+  if (stream.rdbuf() != nullptr && stream.peek() != std::char_traits<char>::eof()) {
+    bytes << stream.rdbuf();
+  }
+  _data = std::make_unique<const Document>(Document{parse_document(std::move(bytes).str(), "<stream>")});
 }
 
 ProjectConfig::~ProjectConfig() = default;
