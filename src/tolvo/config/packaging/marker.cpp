@@ -159,19 +159,20 @@ private:
   std::size_t& m_pos;
 };
 
-// Extra names compare after PEP 503 normalisation, in the text too.
-void normalize_extras(MarkerNode& node)
+// Extra names compare after PEP 503 normalisation. As in the reference
+// implementation, only the terms at the top level are rewritten.
+void normalize_extras(MarkerNode& root)
 {
-  if (node.item) {
+  for (auto& node : root.atoms) {
+    if (!node.item) {
+      continue;
+    }
     auto& it = *node.item;
-    if (it.lhs_is_variable && it.lhs == "extra" && !it.rhs_is_variable) {
+    if (it.lhs_is_variable && it.lhs == "extra") {
       it.rhs = canonicalize_name(it.rhs);
-    } else if (it.rhs_is_variable && it.rhs == "extra" && !it.lhs_is_variable) {
+    } else if (it.rhs_is_variable && it.rhs == "extra") {
       it.lhs = canonicalize_name(it.lhs);
     }
-  }
-  for (auto& a : node.atoms) {
-    normalize_extras(a);
   }
 }
 
@@ -182,8 +183,8 @@ std::string format(const MarkerNode& node, bool first)
     auto side = [](bool var, const std::string& v) { return var ? v : "\"" + v + "\""; };
     return side(it.lhs_is_variable, it.lhs) + " " + it.op + " " + side(it.rhs_is_variable, it.rhs);
   }
-  // Redundant outer parentheses of a lone group are dropped.
-  if (first && node.atoms.size() == 1) {
+  // Parentheses around a single term are redundant and dropped.
+  if (node.atoms.size() == 1) {
     return format(node.atoms[0], true);
   }
   std::string out;
@@ -255,8 +256,8 @@ bool eval(const MarkerNode& node, const MarkerEnvironment& env)
       rhs = lookup(env, key);
     }
     if (key == "extra") {
-      lhs = canonicalize_name(lhs);
-      rhs = canonicalize_name(rhs);
+      // The environment's extra is compared in its normalised form.
+      (it.lhs_is_variable ? lhs : rhs) = canonicalize_name(it.lhs_is_variable ? lhs : rhs);
     }
     return compare(lhs, it.op, rhs, key);
   }

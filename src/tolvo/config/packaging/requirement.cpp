@@ -220,7 +220,7 @@ std::string Requirement::str() const
   }
   out += specifier.str();
   if (!url.empty()) {
-    out += "@ " + url;
+    out += " @ " + url;
     if (marker) {
       out += ' ';
     }

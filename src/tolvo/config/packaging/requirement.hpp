@@ -24,7 +24,7 @@ public:
   std::string url;
   std::optional<Marker> marker;
 
-  /// Normalised text: name[extras]specifiers; marker (or "name@ url ; marker").
+  /// Normalised text: name[extras]specifiers; marker (or "name @ url ; marker").
   [[nodiscard]] std::string str() const;
 };
 

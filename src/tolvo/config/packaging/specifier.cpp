@@ -236,21 +236,18 @@ bool Specifier::contains(const Version& item) const
     return pub >= spec;
   }
   if (m_op == "<") {
-    if (!(item < spec)) {
-      return false;
-    }
-    // <1.0 does not admit 1.0a1.
-    return spec.is_prerelease() || !item.is_prerelease() || Version(item.base_version()) != Version(spec.base_version());
+    // <1.0 admits no pre-release of 1.0 itself.
+    return item < spec && (spec.is_prerelease() || !item.is_prerelease() || item < spec.earliest_prerelease());
   }
   if (m_op == ">") {
+    // >1.0 admits neither post-releases nor local versions of 1.0 itself.
     if (!(item > spec)) {
       return false;
     }
-    bool same_base = Version(item.base_version()) == Version(spec.base_version());
-    if (!spec.is_postrelease() && item.is_postrelease() && same_base) {
+    if (!spec.is_postrelease() && item.is_postrelease() && item.post_base() == spec) {
       return false;
     }
-    return !(item.has_local() && same_base);
+    return !(item.has_local() && Version(item.public_str()) == spec);
   }
   // "~=": at least the version, and the same release prefix.
   return pub >= spec && prefix_match(item, Version(compatible_prefix(m_version)));
@@ -298,8 +295,9 @@ bool SpecifierSet::contains(const Version& v, bool prereleases) const
 
 bool SpecifierSet::contains(const Version& v) const
 {
-  bool pre = std::any_of(m_specs.begin(), m_specs.end(), [](const Specifier& s) { return s.names_prerelease(); });
-  return contains(v, pre);
+  // A lone candidate is admitted even as a pre-release: with no final
+  // release to prefer, PEP 440 lets it through.
+  return contains(v, true);
 }
 
 } // namespace tolvo

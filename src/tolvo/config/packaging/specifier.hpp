@@ -41,7 +41,7 @@ public:
   [[nodiscard]] std::size_t size() const { return m_specs.size(); }
   /// Members' texts, unique, sorted and joined by ",".
   [[nodiscard]] std::string str() const;
-  /// Pre-releases are admitted only if some member names one.
+  /// Whether every member admits `v`; a lone pre-release candidate counts.
   [[nodiscard]] bool contains(const Version& v) const;
   [[nodiscard]] bool contains(const Version& v, bool prereleases) const;
 

@@ -209,6 +209,23 @@ std::optional<Version> Version::try_parse(std::string_view text)
   return v;
 }
 
+Version Version::post_base() const
+{
+  Version v = *this;
+  v.m_post.reset();
+  v.m_dev.reset();
+  v.m_local.clear();
+  return v;
+}
+
+Version Version::earliest_prerelease() const
+{
+  Version v = *this;
+  v.m_dev = "0";
+  v.m_local.clear();
+  return v;
+}
+
 std::string Version::base_version() const
 {
   std::string s;

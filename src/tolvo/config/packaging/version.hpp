@@ -24,6 +24,10 @@ public:
   [[nodiscard]] std::string str() const;
   [[nodiscard]] std::string public_str() const;
   [[nodiscard]] std::string base_version() const;
+  /// The version this is a post-release of: 1.0a1.post2.dev3 -> 1.0a1.
+  [[nodiscard]] Version post_base() const;
+  /// The earliest pre-release of this version: 1.2 -> 1.2.dev0.
+  [[nodiscard]] Version earliest_prerelease() const;
   [[nodiscard]] bool is_prerelease() const { return m_pre.has_value() || m_dev.has_value(); }
   [[nodiscard]] bool is_postrelease() const { return m_post.has_value(); }
   [[nodiscard]] bool has_local() const { return !m_local.empty(); }
