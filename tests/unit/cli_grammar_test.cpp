@@ -93,6 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{{"--m=slow"}, false, false, "slow", std::nullopt, "all"},
                     ParseCase{{"-C", "d"}, false, false, "fast", "d", "all"},
                     ParseCase{{"-Cd"}, false, false, "fast", "d", "all"},
+                    ParseCase{{"-C=d"}, false, false, "fast", "d", "all"},
+                    ParseCase{{"-C", "-"}, false, false, "fast", "-", "all"},
                     ParseCase{{"--dir", "x y"}, false, false, "fast", "x y", "all"},
                     ParseCase{{"--dir="}, false, false, "fast", "", "all"},
                     ParseCase{{"--d=a=b"}, false, false, "fast", "a=b", "all"},
