@@ -288,3 +288,75 @@ TEST_F(ShellSyntax, EveryComposedScriptParses)
 }
 
 } // namespace
+
+namespace {
+
+using BuildScriptRun = ScopedTempDir;
+
+void write_program(const fs::path& path, const std::string& text)
+{
+  std::ofstream(path) << "#!/bin/sh\n" << text;
+  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+}
+
+std::set<std::string> names_in(const fs::path& directory)
+{
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Runs the real script under bash with stand-ins for the image's tools, the
+// project directory taking the place of the mount point.
+int run_build_script(const fs::path& root, bool native, const std::string& arch)
+{
+  const fs::path bin = root / "bin";
+  fs::create_directories(bin);
+  write_program(bin / "manylinux-interpreters", "test \"$1 $2\" = \"ensure cp311-cp311\"\n");
+  write_program(bin / "python",
+                "case \"$*\" in\n"
+                "  '-m pip install --upgrade build') exit 0 ;;\n"
+                "  '-m build --wheel') mkdir -p dist build mypkg.egg-info;"
+                " : > dist/mypkg-1.0-cp311-cp311-linux_" + arch + ".whl ;;\n"
+                "  '-m build --wheel --config-setting=build_with_nuitka=false') mkdir -p dist build mypkg.egg-info;"
+                " : > dist/mypkg-1.0-py3-none-any.whl ;;\n"
+                "  *) exit 9 ;;\n"
+                "esac\n");
+  write_program(bin / "auditwheel",
+                "test \"$1\" = repair || exit 8\n"
+                "test -f \"$2\" || exit 7\n"
+                "mkdir -p wheelhouse; : > wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_" + arch + ".whl\n");
+  const fs::path project = root / "project";
+  fs::create_directories(project / "build" / "stale");
+  std::string script = compose_build_script(native, arch, "cp311-cp311", std::nullopt);
+  const std::string mount_line = "\ncd /src\n";
+  const auto at = script.find(mount_line);
+  if (at == std::string::npos) {
+    return -1;
+  }
+  script.replace(at, mount_line.size(), "\ncd '" + project.string() + "'\n");
+  std::ofstream(root / "script.sh") << script;
+  const std::string command = "PATH='" + bin.string() + "':\"$PATH\" bash -e '" + (root / "script.sh").string() + "'";
+  return std::system(command.c_str());
+}
+
+TEST_F(BuildScriptRun, NativeLeavesOnlyTheRepairedWheel)
+{
+  ASSERT_EQ(run_build_script(m_dir, true, "aarch64"), 0);
+  const fs::path project = m_dir / "project";
+  EXPECT_EQ(names_in(project / "dist"), std::set<std::string>{"mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl"});
+  EXPECT_FALSE(fs::exists(project / "wheelhouse"));
+  EXPECT_FALSE(fs::exists(project / "build" / "stale"));
+}
+
+TEST_F(BuildScriptRun, PureLeavesThePureWheel)
+{
+  ASSERT_EQ(run_build_script(m_dir, false, "x86_64"), 0);
+  const fs::path project = m_dir / "project";
+  EXPECT_EQ(names_in(project / "dist"), std::set<std::string>{"mypkg-1.0-py3-none-any.whl"});
+  EXPECT_FALSE(fs::exists(project / "wheelhouse"));
+}
+
+} // namespace
