@@ -3,5 +3,5 @@
 add_library(tolvo_warnings INTERFACE)
 target_compile_options(tolvo_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused
-  -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough
+  -Woverloaded-virtual -Wimplicit-fallthrough
   $<$<BOOL:${TOLVO_WERROR}>:-Werror>)

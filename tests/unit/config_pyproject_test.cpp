@@ -1,0 +1,256 @@
+#include "tolvo/config/pyproject.hpp"
+
+#include "support/scoped_temp_dir.hpp"
+#include "tolvo/errors.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+using tolvo::ProjectConfig;
+using tolvo::testing::ScopedTempDir;
+
+ProjectConfig from_text(const std::string& text)
+{
+  std::istringstream stream(text);
+  return ProjectConfig(stream);
+}
+
+std::vector<std::string> group_names(const tolvo::Extras& extras)
+{
+  std::vector<std::string> names;
+  for (const auto& group : extras) {
+    names.push_back(group.name);
+  }
+  return names;
+}
+
+TEST(ProjectConfig, ReadsEveryAccessor)
+{
+  const ProjectConfig config = from_text(R"(
+[project]
+name = "demo"
+version = "1.0"
+requires-python = ">=3.11"
+[project.optional-dependencies]
+test = ["pytest>=8"]
+dev = []
+[build-system]
+requires = ["setuptools>=61", "wheel"]
+build-backend = "setuptools.build_meta"
+[tool.ruff]
+exclude = [".venv", "build"]
+[tool.pyright]
+exclude = []
+)");
+  EXPECT_EQ(config.name(), "demo");
+  EXPECT_EQ(config.version(), "1.0");
+  EXPECT_EQ(config.requires_python(), ">=3.11");
+  EXPECT_EQ(config.build_system_requires(), (std::vector<std::string>{"setuptools>=61", "wheel"}));
+  EXPECT_EQ(config.build_backend(), "setuptools.build_meta");
+  EXPECT_EQ(config.ruff_exclude(), (std::vector<std::string>{".venv", "build"}));
+  // An empty array is an empty list, never none.
+  ASSERT_TRUE(config.pyright_exclude().has_value());
+  EXPECT_TRUE(config.pyright_exclude()->empty());
+
+  const auto extras = config.extras();
+  ASSERT_TRUE(extras.has_value());
+  // Document order, not toml++'s sorted order.
+  EXPECT_EQ(group_names(*extras), (std::vector<std::string>{"test", "dev"}));
+  EXPECT_EQ((*extras)[0].requirements, (std::vector<std::string>{"pytest>=8"}));
+  EXPECT_TRUE((*extras)[1].requirements.empty());
+}
+
+TEST(ProjectConfig, KeepsDocumentOrderOfManyGroups)
+{
+  const ProjectConfig config = from_text(R"(
+[project]
+name = "x"
+optional-dependencies = { zeta = [], alpha = [], mid = [] }
+)");
+  EXPECT_EQ(group_names(*config.extras()), (std::vector<std::string>{"zeta", "alpha", "mid"}));
+}
+
+TEST(ProjectConfig, OptionalLookupsGiveNone)
+{
+  const ProjectConfig config = from_text("[project]\nname = 'x'\n[tool.ruff]\nline-length = 80\n");
+  EXPECT_FALSE(config.extras().has_value());
+  EXPECT_FALSE(config.ruff_exclude().has_value());
+  EXPECT_FALSE(config.pyright_exclude().has_value());
+  EXPECT_FALSE(config.requires_python().has_value());
+  EXPECT_FALSE(from_text("").requires_python().has_value());
+}
+
+struct FailureCase
+{
+  const char* label;
+  const char* document;
+  std::function<void(const ProjectConfig&)> access;
+  const char* kind;
+  const char* message;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os)
+{
+  *os << c.label;
+}
+
+class ProjectConfigFailure : public testing::TestWithParam<FailureCase>
+{
+};
+
+TEST_P(ProjectConfigFailure, RaisesTheRightKindWithItsMessage)
+{
+  const FailureCase& c = GetParam();
+  const ProjectConfig config = from_text(c.document);
+  try {
+    c.access(config);
+    FAIL() << "no error raised";
+  } catch (const tolvo::MissingKeyError& error) {
+    EXPECT_STREQ(c.kind, "missing-key");
+    EXPECT_EQ(error.what(), std::string(c.message));
+  } catch (const tolvo::AssertionFailure& error) {
+    EXPECT_STREQ(c.kind, "assertion");
+    EXPECT_EQ(error.what(), std::string(c.message));
+  } catch (const tolvo::TypeError& error) {
+    EXPECT_STREQ(c.kind, "type");
+    EXPECT_EQ(error.what(), std::string(c.message));
+  }
+}
+
+const auto name = [](const ProjectConfig& c) { (void)c.name(); };
+const auto version = [](const ProjectConfig& c) { (void)c.version(); };
+const auto extras = [](const ProjectConfig& c) { (void)c.extras(); };
+const auto requires_ = [](const ProjectConfig& c) { (void)c.build_system_requires(); };
+const auto backend = [](const ProjectConfig& c) { (void)c.build_backend(); };
+const auto ruff = [](const ProjectConfig& c) { (void)c.ruff_exclude(); };
+const auto pyright = [](const ProjectConfig& c) { (void)c.pyright_exclude(); };
+const auto python = [](const ProjectConfig& c) { (void)c.requires_python(); };
+
+INSTANTIATE_TEST_SUITE_P(
+  Cases,
+  ProjectConfigFailure,
+  testing::Values(
+    FailureCase{"no_project_name", "", name, "missing-key", "missing key 'project' in pyproject.toml"},
+    FailureCase{"no_project_extras", "", extras, "missing-key", "missing key 'project' in pyproject.toml"},
+    FailureCase{"no_name", "[project]\n", name, "missing-key", "missing key 'name' in pyproject.toml"},
+    FailureCase{"no_version", "[project]\n", version, "missing-key", "missing key 'version' in pyproject.toml"},
+    FailureCase{"version_int", "[project]\nversion = 1\n", version, "assertion", "1"},
+    FailureCase{"name_bool", "[project]\nname = true\n", name, "assertion", "True"},
+    FailureCase{"extras_array", "[project]\noptional-dependencies = ['a']\n", extras, "assertion", "['a']"},
+    FailureCase{"no_build_system", "", requires_, "missing-key", "missing key 'build-system' in pyproject.toml"},
+    FailureCase{"no_requires", "[build-system]\n", requires_, "missing-key", "missing key 'requires' in pyproject.toml"},
+    FailureCase{"requires_string", "[build-system]\nrequires = 'setuptools'\n", requires_, "assertion", "'setuptools'"},
+    FailureCase{"no_backend", "[build-system]\n", backend, "missing-key", "missing key 'build-backend' in pyproject.toml"},
+    FailureCase{"no_tool_ruff", "", ruff, "missing-key", "missing key 'tool' in pyproject.toml"},
+    FailureCase{"no_tool_pyright", "", pyright, "missing-key", "missing key 'tool' in pyproject.toml"},
+    FailureCase{"ruff_not_table", "[tool]\nruff = [1, 2.5]\n", ruff, "assertion", "[1, 2.5]"},
+    FailureCase{"exclude_string", "[tool.pyright]\nexclude = 'build'\n", pyright, "assertion", "'build'"},
+    FailureCase{"requires_python_int", "[project]\nrequires-python = 3\n", python, "assertion", "3"},
+    FailureCase{"project_not_table_python", "project = 'x'\n", python, "assertion", "'x'"},
+    FailureCase{"project_int_name", "project = 5\n", name, "type", "cannot look up 'name' in 5: not a table"},
+    FailureCase{"tool_string_ruff", "tool = 'x'\n", ruff, "type", "cannot look up 'ruff' in 'x': not a table"}),
+  [](const testing::TestParamInfo<FailureCase>& case_info) { return std::string(case_info.param.label); });
+
+TEST(ProjectConfig, InvalidTomlNamesTheFaultAndPosition)
+{
+  try {
+    from_text("[project]\nname = \n");
+    FAIL() << "no error raised";
+  } catch (const tolvo::ValueError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find("invalid TOML"), std::string::npos) << message;
+    EXPECT_NE(message.find("line 2"), std::string::npos) << message;
+  }
+}
+
+TEST(ProjectConfigSearch, FindsTheNearestFileUpward)
+{
+  ScopedTempDir dir;
+  dir.write("pyproject.toml", "[project]\nname = 'outer'\n");
+  dir.write("inner/pyproject.toml", "[project]\nname = 'inner'\n");
+  std::filesystem::create_directories(dir.path() / "inner/deep/er");
+  std::filesystem::create_directories(dir.path() / "other");
+
+  std::filesystem::current_path(dir.path() / "inner/deep/er");
+  EXPECT_EQ(ProjectConfig::_find_pyproject(), dir.path() / "inner/pyproject.toml");
+  EXPECT_EQ(ProjectConfig().name(), "inner");
+
+  std::filesystem::current_path(dir.path() / "other");
+  EXPECT_EQ(ProjectConfig().name(), "outer");
+}
+
+TEST(ProjectConfigSearch, ADirectoryNamedPyprojectEndsTheSearch)
+{
+  ScopedTempDir dir;
+  dir.write("pyproject.toml", "[project]\nname = 'outer'\n");
+  std::filesystem::create_directories(dir.path() / "sub/pyproject.toml");
+  std::filesystem::current_path(dir.path() / "sub");
+  EXPECT_EQ(ProjectConfig::_find_pyproject(), dir.path() / "sub/pyproject.toml");
+  EXPECT_THROW(ProjectConfig(), tolvo::SystemError);
+}
+
+TEST(ProjectConfigSearch, ExplicitPathIsOpenedWithoutSearch)
+{
+  ScopedTempDir dir;
+  dir.write("settings.toml", "[project]\nname = 'explicit'\n");
+  EXPECT_EQ(ProjectConfig(std::filesystem::path("settings.toml")).name(), "explicit");
+  EXPECT_THROW(ProjectConfig(std::filesystem::path("missing.toml")), tolvo::SystemError);
+}
+
+TEST(ProjectConfigSearch, NoFileAnywhereIsNotFound)
+{
+  ScopedTempDir dir;
+  // /tmp and / have no pyproject.toml on a sane machine; skip if they do.
+  for (auto p = dir.path().parent_path(); ; p = p.parent_path()) {
+    if (std::filesystem::exists(p / "pyproject.toml")) {
+      GTEST_SKIP() << "an ancestor holds a pyproject.toml";
+    }
+    if (p == p.root_path()) {
+      break;
+    }
+  }
+  try {
+    ProjectConfig config;
+    FAIL() << "no error raised";
+  } catch (const tolvo::NotFoundError& error) {
+    EXPECT_STREQ(error.what(), "pyproject.toml not found");
+  }
+}
+
+// Every real-world file parses, and each accessor either answers or fails
+// with one of tolvo's own errors: never a crash or a foreign exception.
+TEST(ProjectConfigCorpus, EveryFileParsesAndAccessorsAnswerOrRaise)
+{
+  const std::filesystem::path corpus = TOLVO_CORPUS_DIR;
+  if (!std::filesystem::is_directory(corpus)) {
+    GTEST_SKIP() << "corpus not found at " << corpus;
+  }
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    if (entry.path().extension() != ".toml") {
+      continue;
+    }
+    ++files;
+    const ProjectConfig config(entry.path());
+    const std::vector<std::function<void()>> calls = {
+      [&] { (void)config.name(); },          [&] { (void)config.version(); },
+      [&] { (void)config.extras(); },        [&] { (void)config.build_system_requires(); },
+      [&] { (void)config.build_backend(); }, [&] { (void)config.pyright_exclude(); },
+      [&] { (void)config.ruff_exclude(); },  [&] { (void)config.requires_python(); },
+    };
+    for (const auto& call : calls) {
+      try {
+        call();
+      } catch (const tolvo::Error&) {
+        // A missing key or odd type is a legitimate answer for a real file.
+      }
+    }
+  }
+  EXPECT_GE(files, 50);
+}
+
+} // namespace
