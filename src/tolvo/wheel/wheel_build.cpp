@@ -14,7 +14,7 @@ void build_manylinux_wheel(bool native,
                            const std::string& python,
                            const std::optional<std::string>& setup)
 {
-  if (!check_docker()) {
+  if (!tolvo::check_docker()) {
     std::cerr << "Error: Docker is not available" << std::endl;
     throw ExitRequest(1);
   }

@@ -15,7 +15,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
                           const std::string& python,
                           const std::optional<std::string>& setup)
 {
-  if (!check_docker()) {
+  if (!tolvo::check_docker()) {
     std::cerr << "Error: Docker is not available" << std::endl;
     throw ExitRequest(1);
   }

@@ -7,14 +7,7 @@
 #include <string>
 #include <string_view>
 
-#if __has_include("tolvo/wheel/docker.hpp")
 #include "tolvo/wheel/docker.hpp"
-#else
-namespace tolvo::wheel {
-// Until the Docker probe is merged: true when "docker --version" succeeds.
-bool check_docker();
-} // namespace tolvo::wheel
-#endif
 
 namespace tolvo::wheel {
 
