@@ -3,11 +3,11 @@
 // Building wheels in PyPA manylinux/musllinux containers and testing them
 // in official Python containers of the target platform.
 
+#include "tolvo/wheel/docker.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "tolvo/wheel/docker.hpp"
 
 namespace tolvo::wheel {
 
