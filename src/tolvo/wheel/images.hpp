@@ -1,0 +1,35 @@
+#pragma once
+
+// Naming of the container images and interpreters that wheels are built and
+// tested in. Pure text functions: nothing here starts a process.
+
+#include <string>
+#include <string_view>
+
+namespace tolvo::wheel {
+
+/// The CPython interpreter tag of a version: every "." removed, then
+/// "cp<digits>-cp<digits>" ("3.11" gives "cp311-cp311").
+std::string get_python_interpreter(std::string_view python_version);
+
+/// The PyPA build image name (no registry, no tag) for a target
+/// architecture and C library. Any libc other than exactly "musl" is glibc.
+std::string get_manylinux_image(std::string_view arch, std::string_view libc);
+
+/// The Docker platform of the official Python test image for `arch`.
+std::string test_platform(std::string_view arch);
+
+/// Whether the test container must install a Rust tool chain first for
+/// this architecture and C library.
+bool test_needs_rust(std::string_view arch, std::string_view libc);
+
+/// The official Python test image: "python:<python>", with "-alpine" for
+/// musl.
+std::string test_image(std::string_view python, std::string_view libc);
+
+/// The shell text that installs a Rust tool chain in a test image of the
+/// given C library. Throws NotImplementedError for any libc other than
+/// "musl" or "glibc".
+std::string install_rust(std::string_view libc);
+
+} // namespace tolvo::wheel

@@ -1,0 +1,34 @@
+#include "tolvo/errors.hpp"
+#include "tolvo/wheel/engine.hpp"
+#include "tolvo/wheel/images.hpp"
+#include "tolvo/wheel/scripts.hpp"
+#include "tolvo/wheel/wheels.hpp"
+
+#include <iostream>
+
+namespace tolvo::wheel {
+
+void build_manylinux_wheel(bool native,
+                           const std::string& arch,
+                           const std::string& libc,
+                           const std::string& python,
+                           const std::optional<std::string>& setup)
+{
+  if (!tolvo::check_docker()) {
+    std::cerr << "Error: Docker is not available" << std::endl;
+    throw ExitRequest(1);
+  }
+  const std::string image = get_manylinux_image(arch, libc);
+  const std::string interpreter = get_python_interpreter(python);
+  const std::string script = compose_build_script(native, arch, interpreter, setup);
+
+  std::cout << "Building manylinux wheel for " << arch << " (" << libc << ") with Python " << python << "..."
+            << std::endl;
+  if (arch != NATIVE_ARCH) {
+    register_emulation();
+  }
+  run_engine(build_run_args(mount_specification(), build_image_reference(image), script));
+  std::cout << "Manylinux wheel built for " << arch << std::endl;
+}
+
+} // namespace tolvo::wheel

@@ -1,0 +1,127 @@
+#include "tolvo/errors.hpp"
+#include "tolvo/wheel/images.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace tolvo::wheel;
+
+struct TagCase
+{
+  const char* version;
+  const char* tag;
+};
+
+class InterpreterTag : public testing::TestWithParam<TagCase>
+{
+};
+
+TEST_P(InterpreterTag, RemovesEveryDot)
+{
+  EXPECT_EQ(get_python_interpreter(GetParam().version), GetParam().tag);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases,
+                         InterpreterTag,
+                         testing::Values(TagCase{"3.11", "cp311-cp311"},
+                                         TagCase{"3.9", "cp39-cp39"},
+                                         TagCase{"3.12", "cp312-cp312"},
+                                         TagCase{"3.13t", "cp313t-cp313t"},
+                                         TagCase{"3.1.2", "cp312-cp312"},
+                                         TagCase{"311", "cp311-cp311"},
+                                         TagCase{"", "cp-cp"}));
+
+struct ImageCase
+{
+  const char* arch;
+  const char* libc;
+  const char* image;
+};
+
+class BuildImage : public testing::TestWithParam<ImageCase>
+{
+};
+
+TEST_P(BuildImage, FirstMatchingRowWins)
+{
+  EXPECT_EQ(get_manylinux_image(GetParam().arch, GetParam().libc), GetParam().image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases,
+                         BuildImage,
+                         testing::Values(ImageCase{"x86_64", "glibc", "manylinux_2_34_x86_64"},
+                                         ImageCase{"aarch64", "glibc", "manylinux_2_34_aarch64"},
+                                         ImageCase{"i686", "glibc", "manylinux_2_34_i686"},
+                                         ImageCase{"ppc64le", "glibc", "manylinux_2_34_ppc64le"},
+                                         ImageCase{"s390x", "glibc", "manylinux_2_34_s390x"},
+                                         ImageCase{"armv7l", "glibc", "manylinux_2_35_armv7l"},
+                                         ImageCase{"riscv64", "glibc", "manylinux_2_39_riscv64"},
+                                         ImageCase{"x86_64", "musl", "musllinux_1_2_x86_64"},
+                                         ImageCase{"aarch64", "musl", "musllinux_1_2_aarch64"},
+                                         ImageCase{"armv7l", "musl", "musllinux_1_2_armv7l"},
+                                         ImageCase{"riscv64", "musl", "musllinux_1_2_riscv64"},
+                                         ImageCase{"x86_64", "Musl", "manylinux_2_34_x86_64"},
+                                         ImageCase{"x86_64", "", "manylinux_2_34_x86_64"},
+                                         ImageCase{"ARMV7L", "glibc", "manylinux_2_34_ARMV7L"},
+                                         ImageCase{"sparc", "glibc", "manylinux_2_34_sparc"}));
+
+struct PlatformCase
+{
+  const char* arch;
+  const char* libc;
+  const char* platform;
+  bool rust;
+};
+
+class TestPlatform : public testing::TestWithParam<PlatformCase>
+{
+};
+
+TEST_P(TestPlatform, PlatformAndRustNeed)
+{
+  EXPECT_EQ(test_platform(GetParam().arch), GetParam().platform);
+  EXPECT_EQ(test_needs_rust(GetParam().arch, GetParam().libc), GetParam().rust);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases,
+                         TestPlatform,
+                         testing::Values(PlatformCase{"i686", "glibc", "linux/386", true},
+                                         PlatformCase{"i686", "musl", "linux/386", true},
+                                         PlatformCase{"s390x", "glibc", "linux/s390x", true},
+                                         PlatformCase{"s390x", "musl", "linux/s390x", true},
+                                         PlatformCase{"riscv64", "glibc", "linux/riscv64", true},
+                                         PlatformCase{"riscv64", "musl", "linux/riscv64", true},
+                                         PlatformCase{"ppc64le", "glibc", "linux/ppc64le", false},
+                                         PlatformCase{"ppc64le", "musl", "linux/ppc64le", true},
+                                         PlatformCase{"armv7l", "glibc", "linux/arm/v7", false},
+                                         PlatformCase{"armv7l", "musl", "linux/arm/v7", true},
+                                         PlatformCase{"x86_64", "glibc", "linux/x86_64", false},
+                                         PlatformCase{"x86_64", "musl", "linux/x86_64", false},
+                                         PlatformCase{"aarch64", "musl", "linux/aarch64", false},
+                                         PlatformCase{"mips", "glibc", "linux/mips", false}));
+
+TEST(TestImage, AlpineOnlyForMusl)
+{
+  EXPECT_EQ(test_image("3.11", "glibc"), "python:3.11");
+  EXPECT_EQ(test_image("3.12", "musl"), "python:3.12-alpine");
+  EXPECT_EQ(test_image("3.12", "Musl"), "python:3.12");
+}
+
+TEST(InstallRust, TextPerLibc)
+{
+  EXPECT_EQ(install_rust("musl"), "apk add --no-cache gcc musl-dev python3-dev libffi-dev openssl-dev cargo pkgconfig;");
+  EXPECT_EQ(install_rust("glibc"), "apt-get update;DEBIAN_FRONTEND=\"noninteractive\" apt-get install -y rustc cargo;");
+}
+
+TEST(InstallRust, UnknownLibcIsNotImplemented)
+{
+  try {
+    install_rust("uclibc");
+    FAIL() << "no error";
+  } catch (const tolvo::NotImplementedError& error) {
+    EXPECT_STREQ(error.what(), "ERROR: Unknown libc uclibc");
+  }
+}
+
+} // namespace
