@@ -37,11 +37,6 @@ int cmd_status(const Namespace&, const Parser&)
   throw NotImplementedError("'status' is not available yet");
 }
 
-int cmd_init(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'init' is not available yet");
-}
-
 int cmd_config_diff(const Namespace&, const Parser&)
 {
   throw NotImplementedError("'config-diff' is not available yet");
