@@ -1,0 +1,351 @@
+#include "tolvo/platform/process.hpp"
+
+#include "tolvo/errors.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <memory>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tolvo::platform {
+
+namespace {
+
+constexpr const char* DEFAULT_PATH = "/usr/local/bin:/usr/bin:/bin";
+
+bool is_executable_file(const std::string& candidate)
+{
+  struct stat info{};
+  return ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0;
+}
+
+// Looks `program` up on `search_path` the way execvp does, so the child
+// is found on the PATH it will itself see, not on ours. Returns the path
+// or sets `error_number`.
+std::string resolve_program(const std::string& program, const std::string& search_path, int& error_number)
+{
+  if (program.find('/') != std::string::npos) {
+    return program;
+  }
+  error_number = ENOENT;
+  if (program.empty()) {
+    return {};
+  }
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = search_path.find(':', start);
+    std::string dir = search_path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + program;
+    if (is_executable_file(candidate)) {
+      error_number = 0;
+      return candidate;
+    }
+    if (::access(candidate.c_str(), F_OK) == 0) {
+      error_number = EACCES;
+    }
+    if (end == std::string::npos) {
+      break;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+void close_fd(int& fd)
+{
+  if (fd >= 0) {
+    ::close(fd);
+    fd = -1;
+  }
+}
+
+int open_pidfd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) {
+    ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    return static_cast<int>(fd);
+  }
+#else
+  (void)pid;
+#endif
+  return -1;
+}
+
+} // namespace
+
+Environment current_environment()
+{
+  Environment result;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string text(*entry);
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+      continue;
+    }
+    result.emplace(text.substr(0, equals), text.substr(equals + 1));
+  }
+  return result;
+}
+
+struct ChildProcess::State
+{
+  std::vector<std::string> args;
+  pid_t pid = -1;
+  int out_fd = -1;
+  int err_fd = -1;
+  int pid_fd = -1;
+  bool capture = false;
+  bool reaped = false;
+  int returncode = 0;
+  std::string out_text;
+  std::string err_text;
+
+  ~State()
+  {
+    if (pid > 0 && !reaped) {
+      ::kill(pid, SIGKILL);
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    close_fd(out_fd);
+    close_fd(err_fd);
+    close_fd(pid_fd);
+  }
+
+  void try_reap()
+  {
+    if (reaped) {
+      return;
+    }
+    int status = 0;
+    pid_t done = 0;
+    do {
+      done = ::waitpid(pid, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done == pid) {
+      reaped = true;
+      returncode = WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+      close_fd(pid_fd);
+    } else if (done < 0) {
+      throw SystemError(std::string("waitpid: ") + std::strerror(errno), errno);
+    }
+  }
+
+  bool finished() const
+  {
+    return reaped && out_fd < 0 && err_fd < 0;
+  }
+
+  void drain(int& fd, std::string& sink)
+  {
+    char buffer[65536];
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      sink.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+      close_fd(fd);
+    }
+  }
+
+  // Waits for activity on the pipes or the child for at most `ms`.
+  void poll_once(int ms)
+  {
+    pollfd fds[3];
+    nfds_t count = 0;
+    int* owners[3] = {nullptr, nullptr, nullptr};
+    std::string* sinks[3] = {nullptr, nullptr, nullptr};
+    if (out_fd >= 0) {
+      fds[count] = {out_fd, POLLIN, 0};
+      owners[count] = &out_fd;
+      sinks[count++] = &out_text;
+    }
+    if (err_fd >= 0) {
+      fds[count] = {err_fd, POLLIN, 0};
+      owners[count] = &err_fd;
+      sinks[count++] = &err_text;
+    }
+    const bool watch_child = !reaped && pid_fd >= 0;
+    if (watch_child) {
+      fds[count++] = {pid_fd, POLLIN, 0};
+    }
+    // Without a pidfd the child's end cannot be polled: look again often.
+    const int wait_ms = (!reaped && pid_fd < 0) ? (ms < 0 ? 10 : std::min(ms, 10)) : ms;
+    const int ready = ::poll(fds, count, wait_ms);
+    if (ready < 0) {
+      if (errno == EINTR) {
+        return;
+      }
+      throw SystemError(std::string("poll: ") + std::strerror(errno), errno);
+    }
+    for (nfds_t i = 0; i < count; ++i) {
+      if (owners[i] != nullptr && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        drain(*owners[i], *sinks[i]);
+      }
+    }
+    try_reap();
+  }
+};
+
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOptions& options)
+  : m_state(new State)
+{
+  std::unique_ptr<State> state(m_state);
+  state->args = args;
+  state->capture = options.capture;
+  if (args.empty()) {
+    throw StartError("", "cannot run an empty argument list", EINVAL);
+  }
+
+  std::vector<std::string> env_texts;
+  std::string search_path;
+  if (options.env) {
+    for (const auto& [name, value] : *options.env) {
+      env_texts.push_back(name + "=" + value);
+    }
+    const auto found = options.env->find("PATH");
+    search_path = found != options.env->end() ? found->second : DEFAULT_PATH;
+  } else {
+    const char* inherited = ::getenv("PATH");
+    search_path = inherited != nullptr ? inherited : DEFAULT_PATH;
+  }
+
+  int error_number = 0;
+  const std::string program = resolve_program(args.front(), search_path, error_number);
+  if (program.empty()) {
+    throw StartError(args.front(), "cannot run '" + args.front() + "': " + std::strerror(error_number), error_number);
+  }
+
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2] = {-1, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (options.capture) {
+    // Close-on-exec from birth, so a child started meanwhile by another
+    // thread never holds our write ends open.
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+      const int saved = errno;
+      posix_spawn_file_actions_destroy(&actions);
+      for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+        if (fd >= 0) {
+          ::close(fd);
+        }
+      }
+      throw StartError(args.front(), std::string("pipe2: ") + std::strerror(saved), saved);
+    }
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+  } else {
+    // The child writes to our terminal: what we buffered must come first.
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+  }
+
+  std::vector<char*> argv;
+  for (const std::string& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& text : env_texts) {
+    envp.push_back(text.data());
+  }
+  envp.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
+                               options.env ? envp.data() : environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (options.capture) {
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+  }
+  if (rc != 0) {
+    if (options.capture) {
+      ::close(out_pipe[0]);
+      ::close(err_pipe[0]);
+    }
+    throw StartError(args.front(), "cannot run '" + args.front() + "': " + std::strerror(rc), rc);
+  }
+  state->pid = pid;
+  if (options.capture) {
+    state->out_fd = out_pipe[0];
+    state->err_fd = err_pipe[0];
+  }
+  state->pid_fd = open_pidfd(pid);
+  state.release();
+}
+
+ChildProcess::~ChildProcess()
+{
+  delete m_state;
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+  : m_state(other.m_state)
+{
+  other.m_state = nullptr;
+}
+
+bool ChildProcess::wait_for(std::chrono::milliseconds timeout)
+{
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  while (!m_state->finished()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      return false;
+    }
+    m_state->poll_once(static_cast<int>(left));
+  }
+  return true;
+}
+
+void ChildProcess::wait()
+{
+  while (!m_state->finished()) {
+    m_state->poll_once(-1);
+  }
+}
+
+CompletedProcess ChildProcess::take_result()
+{
+  CompletedProcess result;
+  result.args = m_state->args;
+  result.returncode = m_state->returncode;
+  if (m_state->capture) {
+    result.stdout_text = std::move(m_state->out_text);
+    result.stderr_text = std::move(m_state->err_text);
+  }
+  return result;
+}
+
+pid_t ChildProcess::pid() const noexcept
+{
+  return m_state->pid;
+}
+
+CompletedProcess run_process(const std::vector<std::string>& args, const SpawnOptions& options)
+{
+  ChildProcess child(args, options);
+  child.wait();
+  return child.take_result();
+}
+
+} // namespace tolvo::platform
