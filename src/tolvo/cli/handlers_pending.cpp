@@ -7,16 +7,6 @@
 
 namespace tolvo::cli {
 
-int cmd_requirements(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'requirements' is not available yet");
-}
-
-int cmd_test(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'test' is not available yet");
-}
-
 int cmd_build(const Namespace&, const Parser&)
 {
   throw NotImplementedError("'build' is not available yet");
@@ -30,16 +20,6 @@ int cmd_clean(const Namespace&, const Parser&)
 int cmd_lint(const Namespace&, const Parser&)
 {
   throw NotImplementedError("'lint' is not available yet");
-}
-
-int cmd_status(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'status' is not available yet");
-}
-
-int cmd_config_diff(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'config-diff' is not available yet");
 }
 
 } // namespace tolvo::cli
