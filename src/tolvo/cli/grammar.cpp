@@ -432,9 +432,9 @@ void Parser::parse_into(const std::vector<std::string>& arguments, std::size_t s
         attached = token.substr(equals + 1);
       }
     } else if (token.size() > 2) {
-      // A short option with its value joined to it: -Cdir.
+      // A short option with its value joined to it: -Cdir or -C=dir.
       name = token.substr(0, 2);
-      attached = token.substr(2);
+      attached = token.substr(token[2] == '=' ? 3 : 2);
     }
     const Argument* argument = find_option(name, token);
     if (argument == nullptr) {

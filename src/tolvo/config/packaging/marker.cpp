@@ -206,6 +206,14 @@ bool compare(const std::string& lhs, const std::string& op, const std::string& r
     } catch (const ValueError&) {
       spec.reset();
     }
+    if (spec && op == "===") {
+      // Arbitrary equality compares the texts as written, ignoring case.
+      auto fold = [](std::string t) {
+        std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return t;
+      };
+      return fold(lhs) == fold(rhs);
+    }
     if (spec) {
       // A value that is no version is simply not contained.
       auto v = Version::try_parse(lhs);

@@ -1,0 +1,102 @@
+#include "tolvo/config/packaging/specifier.hpp"
+#include "tolvo/errors.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class ValidSpecifier : public ::testing::TestWithParam<std::string>
+{
+};
+
+TEST_P(ValidSpecifier, Parses)
+{
+  EXPECT_NO_THROW(tolvo::Specifier{GetParam()});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ValidSpecifier,
+                         ::testing::Values("==1.0", "== 1.0", "==1.0.*", "!=1.*", "==1.0+local", "!=1.0+local",
+                                           "~=1.0", "~=1.0a1", ">=1!2.0", "<2.0.dev1", "===foo-bar", "===1.0+x",
+                                           ">v1.0.post1"));
+
+class InvalidSpecifier : public ::testing::TestWithParam<std::string>
+{
+};
+
+TEST_P(InvalidSpecifier, Throws)
+{
+  EXPECT_THROW(tolvo::Specifier{GetParam()}, tolvo::ValueError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InvalidSpecifier,
+                         ::testing::Values("1.0", "=1.0", ">=1.0.*", "~=1.*", "~=1", "<1.0+local", "~=1.0+l",
+                                           "==1.0a1.*", "==1.*.0", ">=", ">=foo", "=== a b", "==1.0 .*"));
+
+TEST(Specifier, KeepsTextAsWrittenAndMessageNamesIt)
+{
+  tolvo::Specifier s("  >=  v1.0.0 ");
+  EXPECT_EQ(s.op(), ">=");
+  EXPECT_EQ(s.version(), "v1.0.0");
+  try {
+    tolvo::Specifier bad(">=1.0.*");
+    FAIL() << bad.str();
+  } catch (const tolvo::ValueError& e) {
+    EXPECT_STREQ(e.what(), "Invalid specifier: '>=1.0.*'");
+  }
+}
+
+TEST(SpecifierSet, IteratesInWrittenOrderAndSkipsEmptyParts)
+{
+  tolvo::SpecifierSet set(" >=1.0 , ,<2, !=1.5");
+  std::vector<std::string> texts;
+  for (const auto& s : set) {
+    texts.push_back(s.str());
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{">=1.0", "<2", "!=1.5"}));
+  EXPECT_EQ(set.str(), "!=1.5,<2,>=1.0");
+  EXPECT_TRUE(tolvo::SpecifierSet("").empty());
+  EXPECT_THROW(tolvo::SpecifierSet(">=1.0,foo"), tolvo::ValueError);
+}
+
+struct ContainsCase
+{
+  std::string spec;
+  std::string version;
+  bool expected;
+};
+
+class SpecifierContains : public ::testing::TestWithParam<ContainsCase>
+{
+};
+
+TEST_P(SpecifierContains, MatchesPep440)
+{
+  const auto& c = GetParam();
+  EXPECT_EQ(tolvo::SpecifierSet(c.spec).contains(tolvo::Version(c.version)), c.expected) << c.spec << " " << c.version;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Table, SpecifierContains,
+  ::testing::Values(ContainsCase{"==1.0", "1.0.0", true}, ContainsCase{"==1.0", "1.0+local", true},
+                    ContainsCase{"==1.0+a", "1.0", false}, ContainsCase{"==1.*", "1.9.post1", true},
+                    ContainsCase{"==1.0.*", "1", true}, ContainsCase{"==1.1.*", "1.10", false},
+                    ContainsCase{"!=1.*", "2.0", true}, ContainsCase{"~=2.2", "2.9", true},
+                    ContainsCase{"~=2.2", "3.0", false}, ContainsCase{"~=2.2.1", "2.3", false},
+                    ContainsCase{"~=2.2.1", "2.2.5", true}, ContainsCase{"<2.0", "2.0a1", false},
+                    ContainsCase{"<2.0", "1.9", true}, ContainsCase{">1.0", "1.0.post1", false},
+                    ContainsCase{">1.0", "1.0+l", false}, ContainsCase{">1.0", "1.1", true},
+                    ContainsCase{">=1.0", "1.0+l", true}, ContainsCase{"<=1.0", "1.0+l", true},
+                    ContainsCase{"===1.0", "1.0", true}, ContainsCase{"===1.0", "1.0.0", false},
+                    ContainsCase{">=1.0,<2", "1.5", true}, ContainsCase{">=1.0,<2", "2.5", false},
+                    ContainsCase{">=1.0", "2.0a1", true}, ContainsCase{"", "2.0a1", true}));
+
+TEST(SpecifierSet, PrereleasesCanBeRefused)
+{
+  EXPECT_FALSE(tolvo::SpecifierSet(">=1.0").contains(tolvo::Version("2.0a1"), false));
+  EXPECT_TRUE(tolvo::SpecifierSet(">=1.0").contains(tolvo::Version("2.0"), false));
+}
+
+} // namespace
