@@ -22,14 +22,4 @@ int cmd_lint(const Namespace&, const Parser&)
   throw NotImplementedError("'lint' is not available yet");
 }
 
-int cmd_init(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'init' is not available yet");
-}
-
-int cmd_config_diff(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'config-diff' is not available yet");
-}
-
 } // namespace tolvo::cli

@@ -1,0 +1,162 @@
+#include "tolvo/cli/init_command.hpp"
+
+#include "tolvo/cli/grammar.hpp"
+#include "tolvo/cli/handlers.hpp"
+#include "tolvo/config/template.hpp"
+#include "tolvo/errors.hpp"
+#include "tolvo/platform/python_repr.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+namespace tolvo::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+inline constexpr const char* PYTHON_VERSION = ">=3.11";
+
+/// Whether anything, a dangling symbolic link included, is at `path`.
+bool exists_at(const fs::path& path)
+{
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(path, error);
+  if (error && error != std::errc::no_such_file_or_directory) {
+    throw SystemError("cannot inspect '" + path.string() + "': " + error.message(),
+                      error.value());
+  }
+  return fs::exists(status);
+}
+
+void ensure_directory(const fs::path& path)
+{
+  std::error_code error;
+  fs::create_directories(path, error);
+  if (error) {
+    throw SystemError("cannot create directory '" + path.string() + "': " + error.message(),
+                      error.value());
+  }
+}
+
+/// Writes `text` to a new file at `path`. Opened exclusively, so a file that
+/// appeared since the check is left alone rather than overwritten.
+void write_new_file(const fs::path& path, const std::string& text)
+{
+  std::FILE* file = std::fopen(path.c_str(), "wx");
+  if (file == nullptr) {
+    const int error_number = errno;
+    if (error_number == EEXIST) {
+      return;
+    }
+    throw SystemError("cannot create '" + path.string() + "': " + std::strerror(error_number),
+                      error_number);
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const int write_errno = errno;
+  if (std::fclose(file) != 0 || !written) {
+    const int error_number = written ? errno : write_errno;
+    throw SystemError("cannot write '" + path.string() + "': " + std::strerror(error_number),
+                      error_number);
+  }
+}
+
+void write_from_template(const fs::path& path, const char* template_name,
+                         const TemplateValues& values)
+{
+  if (exists_at(path)) {
+    return;
+  }
+  write_new_file(path, fill_template(template_name, read_template(template_name), values));
+}
+
+} // namespace
+
+std::optional<std::string> get_arg(const std::optional<std::string>& value,
+                                   const std::string& prompt)
+{
+  if (value && !value->empty()) {
+    return value;
+  }
+  if (::isatty(STDIN_FILENO) == 0) {
+    return std::nullopt;
+  }
+  std::cout << prompt << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) {
+    throw RuntimeError("end of input at the prompt " + platform::python_string_literal(prompt));
+  }
+  return answer;
+}
+
+void _check_project_name(const std::string& name)
+{
+  const std::string shown = platform::python_string_literal(name);
+  if (name.empty()) {
+    throw ValueError("the project name is empty; it names the package directory");
+  }
+  const fs::path path(name);
+  if (path.is_absolute()) {
+    throw ValueError("the project name " + shown +
+                     " is an absolute path; it must name a directory inside the project");
+  }
+  for (const fs::path& component : path) {
+    if (component == "..") {
+      throw ValueError("the project name " + shown +
+                       " contains '..'; it must name a directory inside the project");
+    }
+  }
+}
+
+int cmd_init(const Namespace& args, const Parser& parser)
+{
+  // Every value is asked for before any is tested, so one session on a
+  // terminal prompts for all that the options leave open.
+  const std::optional<std::string> name = get_arg(args.opt("name"), "Project name: ");
+  const std::optional<std::string> description =
+    get_arg(args.opt("description"), "Description: ");
+  const std::optional<std::string> author_name = get_arg(args.opt("author_name"), "Author name: ");
+  const std::optional<std::string> author_email =
+    get_arg(args.opt("author_email"), "Author email: ");
+  const std::optional<std::string> license_spdx =
+    get_arg(std::nullopt, "License spdx identifier: ");
+
+  if (!name || !description || !author_name || !author_email || !license_spdx) {
+    const std::string usage = parser.format_usage();
+    std::cout << usage;
+    if (usage.empty() || usage.back() != '\n') {
+      std::cout << '\n';
+    }
+    std::cout.flush();
+    return 1;
+  }
+  // Checked before anything is written: the name becomes a path.
+  _check_project_name(*name);
+
+  write_from_template("pyproject.toml", "pyproject.toml.tpl",
+                      {{"name", *name},
+                       {"description", *description},
+                       {"author_name", *author_name},
+                       {"author_email", *author_email},
+                       {"license_spdx", *license_spdx},
+                       {"python_version", PYTHON_VERSION}});
+
+  const fs::path package(*name);
+  ensure_directory(package);
+  const fs::path init_file = package / "__init__.py";
+  if (!exists_at(init_file)) {
+    write_new_file(init_file, "");
+  }
+
+  const fs::path workflows = fs::path(".github") / "workflows";
+  ensure_directory(workflows);
+  write_from_template(workflows / "build.yml", "build.yml.tpl", {{"project_name", *name}});
+  return 0;
+}
+
+} // namespace tolvo::cli

@@ -1,0 +1,21 @@
+#pragma once
+
+// The init command: a new project scaffolded from the built-in templates.
+
+#include <optional>
+#include <string>
+
+namespace tolvo::cli {
+
+/// `value` when given and not empty; otherwise, when standard input is a
+/// terminal, the line typed after `prompt` (possibly empty, without its line
+/// break); otherwise none. End of input at the prompt throws RuntimeError.
+std::optional<std::string> get_arg(const std::optional<std::string>& value,
+                                   const std::string& prompt);
+
+/// Throws ValueError unless `name` can name the package directory inside the
+/// project: not empty, not absolute, no ".." component. Nested names such as
+/// "a/b" are fine.
+void _check_project_name(const std::string& name);
+
+} // namespace tolvo::cli

@@ -1,0 +1,138 @@
+#include "tolvo/config/pyproject.hpp"
+#include "tolvo/config/template.hpp"
+#include "tolvo/errors.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace {
+
+using tolvo::fill_template;
+using tolvo::TemplateValues;
+
+struct FillCase
+{
+  const char* text;
+  const char* filled;
+};
+
+class FillTemplate : public ::testing::TestWithParam<FillCase>
+{};
+
+TEST_P(FillTemplate, ReplacesPlaceholdersAndDoubledBraces)
+{
+  const TemplateValues values{{"name", "demo"}, {"empty", ""}, {"braces", "{x}"}};
+  EXPECT_EQ(fill_template("t.tpl", GetParam().text, values), GetParam().filled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Cases, FillTemplate,
+  ::testing::Values(FillCase{"", ""}, FillCase{"plain text", "plain text"},
+                    FillCase{"{name}", "demo"}, FillCase{"a{name}b{name}c", "ademobdemoc"},
+                    FillCase{"[{empty}]", "[]"},
+                    // A value is inserted as it is, never filled again.
+                    FillCase{"{braces}", "{x}"}, FillCase{"{{", "{"}, FillCase{"}}", "}"},
+                    FillCase{"{{name}}", "{name}"}, FillCase{"{{{name}}}", "{demo}"},
+                    FillCase{"x = {{ a = \"{name}\" }}", "x = { a = \"demo\" }"},
+                    FillCase{"\xc3\xa9{name}\n", "\xc3\xa9" "demo\n"}));
+
+struct FaultCase
+{
+  const char* text;
+  const char* message_part;
+};
+
+class FillTemplateFault : public ::testing::TestWithParam<FaultCase>
+{};
+
+TEST_P(FillTemplateFault, ThrowsValueErrorNamingTemplateAndFault)
+{
+  const TemplateValues values{{"name", "demo"}};
+  try {
+    fill_template("broken.tpl", GetParam().text, values);
+    FAIL() << "no error for " << GetParam().text;
+  } catch (const tolvo::ValueError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find("'broken.tpl'"), std::string::npos) << message;
+    EXPECT_NE(message.find(GetParam().message_part), std::string::npos) << message;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Cases, FillTemplateFault,
+  ::testing::Values(FaultCase{"{other}", "unknown placeholder 'other'"},
+                    FaultCase{"{}", "unknown placeholder ''"},
+                    FaultCase{"{Name}", "unknown placeholder 'Name'"},
+                    FaultCase{"{name!r}", "unknown placeholder 'name!r'"},
+                    FaultCase{"{", "unpaired '{' at offset 0"},
+                    FaultCase{"ab{name", "unpaired '{' at offset 2"},
+                    FaultCase{"{na{name}", "unpaired '{' at offset 0"},
+                    FaultCase{"}", "single '}' at offset 0"},
+                    FaultCase{"{name}}", "single '}' at offset 6"},
+                    FaultCase{"{{{", "unpaired '{' at offset 2"}));
+
+TEST(ReadTemplate, UnknownTemplateIsNotFound)
+{
+  EXPECT_THROW(tolvo::read_template("setup.cfg.tpl"), tolvo::NotFoundError);
+}
+
+// Each placeholder of a built-in template is used and lands where it should.
+TEST(BuiltInTemplates, PyprojectUsesEveryPlaceholderAndParses)
+{
+  const TemplateValues values{{"name", "demo_pkg"},     {"description", "A demo"},
+                              {"author_name", "Ann"},   {"author_email", "ann@example.org"},
+                              {"license_spdx", "MIT"}, {"python_version", ">=3.11"}};
+  const std::string filled =
+    fill_template("pyproject.toml.tpl", tolvo::read_template("pyproject.toml.tpl"), values);
+  for (const auto& [name, value] : values) {
+    EXPECT_NE(filled.find(value), std::string::npos) << name;
+  }
+  EXPECT_NE(filled.find("license = \"MIT\""), std::string::npos);
+  std::istringstream stream(filled);
+  const tolvo::ProjectConfig config(stream);
+  EXPECT_EQ(config.name(), "demo_pkg");
+  EXPECT_EQ(config.requires_python(), ">=3.11");
+  EXPECT_FALSE(config.build_system_requires().empty());
+  EXPECT_FALSE(config.build_backend().empty());
+  ASSERT_TRUE(config.pyright_exclude().has_value());
+  ASSERT_TRUE(config.ruff_exclude().has_value());
+  const auto extras = config.extras();
+  ASSERT_TRUE(extras.has_value());
+  bool has_test_group = false;
+  for (const auto& group : *extras) {
+    has_test_group = has_test_group || group.name == "test";
+  }
+  EXPECT_TRUE(has_test_group);
+}
+
+TEST(BuiltInTemplates, PyprojectRejectsAMissingPlaceholderValue)
+{
+  const std::string text = tolvo::read_template("pyproject.toml.tpl");
+  const char* names[] = {"name",         "description",  "author_name",
+                         "author_email", "license_spdx", "python_version"};
+  for (const char* left_out : names) {
+    TemplateValues values;
+    for (const char* name : names) {
+      if (std::string(name) != left_out) {
+        values[name] = "v";
+      }
+    }
+    EXPECT_THROW(fill_template("pyproject.toml.tpl", text, values), tolvo::ValueError)
+      << left_out;
+  }
+}
+
+TEST(BuiltInTemplates, WorkflowUsesProjectName)
+{
+  const std::string filled = fill_template("build.yml.tpl", tolvo::read_template("build.yml.tpl"),
+                                           {{"project_name", "demo_pkg"}});
+  EXPECT_NE(filled.find("demo_pkg"), std::string::npos);
+  // The workflow has no literal braces, so none survive filling.
+  EXPECT_EQ(filled.find_first_of("{}"), std::string::npos);
+  EXPECT_THROW(fill_template("build.yml.tpl", tolvo::read_template("build.yml.tpl"), {}),
+               tolvo::ValueError);
+}
+
+} // namespace
