@@ -2,5 +2,5 @@
 
 int main(int argc, char** argv)
 {
-  return tolvo::cli::program_entry(argc, argv);
+  return tolvo::cli::program_entry(argc, argv, TOLVO_VERSION);
 }

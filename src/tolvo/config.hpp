@@ -4,3 +4,4 @@
 // and the template comparison.
 
 #include "tolvo/config/pyproject.hpp"
+#include "tolvo/config/coverage.hpp"

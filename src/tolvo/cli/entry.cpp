@@ -1,34 +1,70 @@
 #include "tolvo/cli/entry.hpp"
 
+#include "tolvo/cli/command_line.hpp"
+#include "tolvo/cli/handlers.hpp"
 #include "tolvo/errors.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <map>
+
+#include <unistd.h>
 
 namespace tolvo::cli {
 
 namespace {
+
 std::vector<std::string> g_process_arguments;
+std::string g_version = "dev";
+
+void change_directory(const std::string& directory)
+{
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::absolute(directory, error);
+  if (error || ::chdir(target.c_str()) != 0) {
+    const int number = error ? error.value() : errno;
+    throw SystemError("cannot change to directory '" + directory + "': " + std::strerror(number), number);
+  }
 }
+
+} // namespace
 
 int main(const std::optional<std::vector<std::string>>& argv)
 {
   const std::vector<std::string>& arguments = argv ? *argv : g_process_arguments;
-  (void)arguments;
-  throw NotImplementedError("the command line is not available yet");
+  const Parser parser = build_parser(g_version);
+  const Namespace args = parser.parse(arguments);
+  change_directory(args.str("directory"));
+  const std::map<std::string, Handler, std::less<>> handlers = {
+    {"requirements", cmd_requirements},
+    {"test", cmd_test},
+    {"build", cmd_build},
+    {"clean", cmd_clean},
+    {"lint", cmd_lint},
+    {"status", cmd_status},
+    {"init", cmd_init},
+    {"config-diff", cmd_config_diff},
+  };
+  return handlers.at(args.str("command"))(args, parser);
 }
 
-int program_entry(int argc, char** argv)
+int program_entry(int argc, char** argv, std::string_view version)
 {
+  g_version = std::string(version);
   for (int i = 1; i < argc; ++i) {
     g_process_arguments.emplace_back(argv[i]);
   }
   try {
     return main();
   } catch (const ExitRequest& request) {
+    std::cout << std::flush;
     std::fflush(stdout);
     return request.status();
   } catch (const std::exception& error) {
+    std::cout << std::flush;
     std::fflush(stdout);
     std::cerr << "tolvo: error: " << error.what() << std::endl;
     return 1;

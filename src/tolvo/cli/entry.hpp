@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvo::cli {
@@ -15,7 +16,8 @@ namespace tolvo::cli {
 int main(const std::optional<std::vector<std::string>>& argv = std::nullopt);
 
 /// Calls main with the process's arguments; prints "tolvo: error: ..." for
-/// an error and returns 1, returns the status of an ExitRequest.
-int program_entry(int argc, char** argv);
+/// an error and returns 1, returns the status of an ExitRequest. `version`
+/// is what --version shows; it is stamped into the executable only.
+int program_entry(int argc, char** argv, std::string_view version = "dev");
 
 } // namespace tolvo::cli
