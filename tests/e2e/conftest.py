@@ -42,3 +42,7 @@ def run_tolvo(*args: str, cwd: Path | str | None = None, env: dict[str, str] | N
         text=True,
         timeout=timeout,
     )
+
+
+def pytest_configure(config: pytest.Config) -> None:
+    config.addinivalue_line("markers", "real: runs a real Python and pip against PyPI (slow)")
