@@ -23,6 +23,7 @@ if [ "$1" = "-m" ] && [ "$2" = "venv" ]; then
   for last in "$@"; do :; done
   mkdir -p "$last/bin"; cp "$0" "$last/bin/python"; cp "$0" "$last/bin/pip"
 fi
+if [ "$2" = "pytest" ] && [ -n "$FAKE_PYTEST_SIGNAL" ]; then kill -"$FAKE_PYTEST_SIGNAL" $$; fi
 if [ "$2" = "pytest" ]; then echo "tests ran"; exit "${FAKE_PYTEST_RC:-0}"; fi
 exit 0
 """
@@ -116,6 +117,20 @@ def test_test_runs_pytest_and_returns_its_code(project: dict, rc: int, args: lis
     path = args[0] if args else "tests/"
     assert calls(project) == [*setup_calls(project["venv"]), "pip install -e .[test]", f"python -um pytest -vv {path}"]
     assert "tests ran\n" in result.stdout
+
+
+@pytest.mark.parametrize(("signal", "status"), [("TERM", 143), ("KILL", 137)])
+def test_test_killed_by_a_signal_ends_like_a_shell_reports_it(project: dict, signal: str, status: int) -> None:
+    env = dict(project["env"], FAKE_PYTEST_SIGNAL=signal)
+    result = run_tolvo("test", cwd=project["dir"], env=env)
+    assert result.returncode == status, result.stderr
+
+
+def test_test_with_wheel_leaves_the_venv_alone(project: dict) -> None:
+    result = run_tolvo("test", "--wheel", cwd=project["dir"], env=project["env"])
+    assert result.returncode == 1
+    assert calls(project) == []
+    assert not (project["dir"] / ".venv").exists()
 
 
 def test_status_reports_project_docker_and_venv(project: dict) -> None:
