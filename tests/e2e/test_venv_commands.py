@@ -4,6 +4,7 @@
 from __future__ import annotations
 
 import os
+import re
 import shutil
 import stat
 import sys
@@ -11,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import run_tolvo
+from conftest import TOLVO, run_tolvo
 
 FAKE = r"""#!/bin/sh
 printf '%s' "$(basename "$0")" >> "$FAKE_LOG"
@@ -203,3 +204,42 @@ def test_real_project_round_trip(tmp_path: Path) -> None:
     assert lines[-3] == "Project: tinyproj-0.1"
     assert lines[-2] in ("Docker: installed", "Docker: missing")
     assert lines[-1] == "Venv: installed"
+
+
+def run_on_pty(args: list[str], cwd: Path, env: dict) -> tuple[int, bytes]:
+    """Runs the executable with its standard output on a pseudo-terminal."""
+    import subprocess
+
+    primary, secondary = os.openpty()
+    with subprocess.Popen([str(TOLVO), *args], cwd=cwd, env=env, stdout=secondary,
+                          stderr=subprocess.PIPE, stdin=subprocess.DEVNULL) as child:
+        os.close(secondary)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(primary, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        child.wait(timeout=60)
+    os.close(primary)
+    return child.returncode, shown
+
+
+def test_spinner_on_a_terminal_blanks_each_step(project: dict) -> None:
+    (project["dir"] / ".venv" / "bin").mkdir(parents=True)
+    for name in ("python", "pip"):
+        fake = project["dir"] / ".venv" / "bin" / name
+        fake.write_text(FAKE)
+        fake.chmod(stat.S_IRWXU)
+    rc, shown = run_on_pty(["requirements"], project["dir"], project["env"])
+    assert rc == 0
+    # A loaded machine may redraw once or twice; each step must still end blanked.
+    frames = "⠋⠙⠹⠸⠼⠴⠦⠧⠇⠏"
+    pattern = "".join(
+        f"{re.escape(action)}: \\[⠋\\](?:\\r{re.escape(action)}: \\[[{frames}]\\])*\\r {{{len(action) + 5}}}\\r"
+        for action in ("Ensuring pip is installed", "Upgrading pip", "Installing requirements")
+    )
+    assert re.fullmatch(pattern, shown.decode()), shown
