@@ -43,8 +43,3 @@ def run_tolvo(*args: str, cwd: Path | str | None = None, env: dict[str, str] | N
         timeout=timeout,
     )
 
-
-def pytest_configure(config: pytest.Config) -> None:
-    config.addinivalue_line(
-        "markers", "real: runs real packaging tools on a scaffold (needs PyPI and "
-        "tests/requirements.txt)")
