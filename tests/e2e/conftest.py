@@ -42,3 +42,7 @@ def run_tolvo(*args: str, cwd: Path | str | None = None, env: dict[str, str] | N
         text=True,
         timeout=timeout,
     )
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "real: runs the real Python tool chain (slow, may need the package index)")
