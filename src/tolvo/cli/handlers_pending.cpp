@@ -7,16 +7,6 @@
 
 namespace tolvo::cli {
 
-int cmd_build(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'build' is not available yet");
-}
-
-int cmd_clean(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'clean' is not available yet");
-}
-
 int cmd_lint(const Namespace&, const Parser&)
 {
   throw NotImplementedError("'lint' is not available yet");

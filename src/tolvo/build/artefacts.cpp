@@ -1,0 +1,80 @@
+#include "tolvo/build/artefacts.hpp"
+
+#include "tolvo/errors.hpp"
+#include "tolvo/platform/files.hpp"
+
+#include <fcntl.h>
+#include <iostream>
+
+namespace tolvo {
+
+void build_sdist(const VirtualEnvironment& venv)
+{
+  if (!venv.exists()) {
+    std::cerr << "Error: Virtual environment not found. Run 'tolvo requirements' first." << std::endl;
+    throw ExitRequest(1);
+  }
+  platform::make_directory("dist");
+  // Flushed so the line comes before the front end's own output.
+  std::cout << "Building sdist..." << std::endl;
+  const platform::CompletedProcess completed = venv.run({"-um", "build", "--sdist"});
+  if (completed.returncode != 0) {
+    throw RuntimeError("sdist build failed");
+  }
+  std::cout << "sdist built successfully" << std::endl;
+}
+
+namespace {
+
+// Removes `name` of the working directory as a tree if any entry stands
+// there; a link or a file in its place is refused by remove_tree_at.
+void remove_if_present(const std::string& name)
+{
+  platform::EntryKind kind{};
+  if (platform::entry_kind_at(AT_FDCWD, name, kind)) {
+    platform::remove_tree_at(AT_FDCWD, name, name);
+  }
+}
+
+} // namespace
+
+void clean()
+{
+  std::cout << "Cleaning build artifacts..." << std::endl;
+  for (const std::string_view name : CLEAN_DIRECTORIES) {
+    remove_if_present(std::string(name));
+  }
+  for (const std::string_view pattern : CLEAN_TOP_LEVEL_PATTERNS) {
+    for (const std::string& name : platform::list_directory(".")) {
+      // Like the shell, a wildcard at the start never matches a hidden name.
+      if (name.front() != '.' && platform::name_matches(pattern, name)) {
+        remove_if_present(name);
+      }
+    }
+  }
+  platform::walk(".", [](const platform::WalkEntry& entry) {
+    if (entry.name != CLEAN_CACHE_DIRECTORY) {
+      return true;
+    }
+    // A link to a directory is due for removal too, and refused as a link;
+    // a file of that name is no cache and stays.
+    if (entry.kind == platform::EntryKind::directory ||
+        (entry.kind == platform::EntryKind::symlink &&
+         platform::resolves_to_directory_at(entry.parent_fd, std::string(entry.name)))) {
+      platform::remove_tree_at(entry.parent_fd, std::string(entry.name), entry.path);
+      return false;
+    }
+    return true;
+  });
+  platform::walk(".", [](const platform::WalkEntry& entry) {
+    if (platform::name_matches(CLEAN_BYTECODE_PATTERN, entry.name)) {
+      // A directory of that name fails: it is not byte code to delete.
+      platform::remove_file_at(entry.parent_fd, std::string(entry.name), entry.path);
+      return false;
+    }
+    return true;
+  });
+  std::cout << "Clean complete" << std::endl;
+}
+
+} // namespace tolvo

@@ -1,0 +1,232 @@
+#include "tolvo/build/artefacts.hpp"
+
+#include "support/scoped_temp_dir.hpp"
+#include "tolvo/errors.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <stdlib.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using tolvo::testing::ScopedTempDir;
+
+// Every entry below `root`, links shown as "path@" and never entered,
+// directories as "path/".
+std::set<std::string> listing(const fs::path& root)
+{
+  std::set<std::string> entries;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string path = it->path().lexically_relative(root).string();
+    if (it->is_symlink()) {
+      entries.insert(path + "@");
+    } else if (it->is_directory()) {
+      entries.insert(path + "/");
+    } else {
+      entries.insert(path);
+    }
+  }
+  return entries;
+}
+
+// "d:path" directory, "f:path" file, "l:path>target" link (target taken
+// relative to the temporary directory when it starts with "@").
+struct CleanCase
+{
+  std::string label;
+  std::vector<std::string> layout;
+  std::vector<std::string> removed;
+  std::string error;
+};
+
+void build_layout(const fs::path& base, const fs::path& project, const std::vector<std::string>& layout)
+{
+  for (const std::string& item : layout) {
+    const char kind = item[0];
+    const std::string rest = item.substr(2);
+    if (kind == 'd') {
+      fs::create_directories(project / rest);
+    } else if (kind == 'f') {
+      fs::create_directories((project / rest).parent_path());
+      std::ofstream(project / rest) << "x";
+    } else {
+      const std::string link = rest.substr(0, rest.find('>'));
+      std::string target = rest.substr(rest.find('>') + 1);
+      fs::create_directories((project / link).parent_path());
+      const fs::path resolved = target[0] == '@' ? base / target.substr(1) : fs::path(target);
+      fs::create_symlink(resolved, project / link);
+    }
+  }
+}
+
+class CleanTest : public ::testing::TestWithParam<CleanCase>
+{
+};
+
+TEST_P(CleanTest, RemovesExactlyTheArtefacts)
+{
+  const CleanCase& param = GetParam();
+  ScopedTempDir temp;
+  // Outside the project: must survive every clean.
+  temp.write("outside/sentinel.txt", "keep");
+  temp.write("outside/__pycache__/m.cpython-311.pyc", "keep");
+  temp.write("outside/z.pyc", "keep");
+  const fs::path project = temp.path() / "project";
+  fs::create_directories(project);
+  build_layout(temp.path(), project, param.layout);
+  const std::set<std::string> before = listing(project);
+  const std::set<std::string> outside_before = listing(temp.path() / "outside");
+  fs::current_path(project);
+
+  std::string message;
+  ::testing::internal::CaptureStdout();
+  try {
+    tolvo::clean();
+  } catch (const tolvo::SystemError& error) {
+    message = error.what();
+  }
+  const std::string out = ::testing::internal::GetCapturedStdout();
+
+  std::set<std::string> expected;
+  for (const std::string& entry : before) {
+    bool gone = false;
+    for (const std::string& removed : param.removed) {
+      gone = gone || entry == removed || entry == removed + "/" || entry == removed + "@" ||
+             entry.rfind(removed + "/", 0) == 0;
+    }
+    if (!gone) {
+      expected.insert(entry);
+    }
+  }
+  EXPECT_EQ(listing(project), expected);
+  EXPECT_EQ(listing(temp.path() / "outside"), outside_before);
+  EXPECT_EQ(message, param.error);
+  EXPECT_EQ(out, param.error.empty() ? "Cleaning build artifacts...\nClean complete\n" : "Cleaning build artifacts...\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Layouts, CleanTest,
+  ::testing::Values(
+    CleanCase{"empty", {}, {}, ""},
+    CleanCase{"no_artefacts", {"f:pyproject.toml", "f:pkg/__init__.py", "d:.git/objects"}, {}, ""},
+    CleanCase{"everything",
+              {"f:build/lib/a.py", "f:dist/x-1.tar.gz", "f:.venv/bin/python", "f:wheelhouse/x.whl",
+               "f:mypkg.egg-info/PKG-INFO", "d:other.egg-info", "f:a.build/t", "d:b.dist/c", "d:.cache.egg-info",
+               "d:.x.build", "d:.y.dist", "d:src/x.egg-info", "d:src/a.build", "d:src/b.dist", "f:pkg/sub/__pycache__/m.pyc",
+               "f:pkg/sub/mod.py", "d:__pycache__", "f:.git/__pycache__/y.pyc", "d:.hidden/deep/__pycache__/n",
+               "f:pkg/legacy.pyc", "f:.git/objects/q.pyc", "f:keep.py", "f:pkg/pyc.txt", "f:pkg/x.PYC", "f:x.pycx",
+               "f:.pyc", "d:Build", "d:DIST", "d:x.EGG-INFO", "d:pkg/__PYCACHE__", "d:pkg/__pycache__x"},
+              {"build", "dist", ".venv", "wheelhouse", "mypkg.egg-info", "other.egg-info", "a.build", "b.dist",
+               "pkg/sub/__pycache__", "__pycache__", ".git/__pycache__", ".hidden/deep/__pycache__", "pkg/legacy.pyc",
+               ".git/objects/q.pyc", ".pyc"},
+              ""},
+    CleanCase{"dist_links_outside",
+              {"d:build/x", "l:dist>@outside", "d:.venv/bin"},
+              {"build"},
+              "cannot remove 'dist': Not a directory"},
+    CleanCase{"dist_is_a_file",
+              {"d:build", "f:dist", "d:.venv", "d:wheelhouse", "f:pkg/__pycache__/a.pyc"},
+              {"build"},
+              "cannot remove 'dist': Not a directory"},
+    CleanCase{"venv_links_outside", {"l:.venv>@outside", "d:wheelhouse"}, {}, "cannot remove '.venv': Not a directory"},
+    CleanCase{"dangling_build_link", {"l:build>@nowhere", "d:dist"}, {}, "cannot remove 'build': Not a directory"},
+    CleanCase{"egg_info_is_a_file",
+              {"d:dist", "f:mypkg.egg-info", "d:x.build"},
+              {"dist"},
+              "cannot remove 'mypkg.egg-info': Not a directory"},
+    CleanCase{"egg_info_links_outside",
+              {"l:mypkg.egg-info>@outside", "d:x.build"},
+              {},
+              "cannot remove 'mypkg.egg-info': Not a directory"},
+    CleanCase{"pycache_links_outside",
+              {"d:build", "l:pkg/__pycache__>@outside", "f:pkg/a.pyc"},
+              {"build"},
+              "cannot remove 'pkg/__pycache__': Not a directory"},
+    CleanCase{"linked_directory_not_followed",
+              {"l:linked>@outside", "f:pkg/__pycache__/a.pyc", "f:b.pyc"},
+              {"pkg/__pycache__", "b.pyc"},
+              ""},
+    CleanCase{"pycache_file_and_link_to_file_stay",
+              {"f:pkg/__pycache__", "l:lib/__pycache__>@outside/sentinel.txt"},
+              {},
+              ""},
+    CleanCase{"pyc_link_removed_target_kept", {"l:pkg/l.pyc>@outside/z.pyc", "f:pkg/m.pyc"}, {"pkg/l.pyc", "pkg/m.pyc"}, ""},
+    CleanCase{"pyc_directory_fails",
+              {"d:pkg/x.pyc/inner", "d:pkg/__pycache__"},
+              {"pkg/__pycache__"},
+              "cannot remove 'pkg/x.pyc': Is a directory"}),
+  [](const ::testing::TestParamInfo<CleanCase>& test_info) { return test_info.param.label; });
+
+TEST(CleanTest, SecondCleanFindsNothing)
+{
+  ScopedTempDir temp;
+  temp.write("dist/a.tar.gz", "x");
+  temp.write("pkg/__pycache__/a.pyc", "x");
+  ::testing::internal::CaptureStdout();
+  tolvo::clean();
+  tolvo::clean();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Cleaning build artifacts...\nClean complete\nCleaning build artifacts...\nClean complete\n");
+  EXPECT_EQ(listing(temp.path()), (std::set<std::string>{"pkg/"}));
+}
+
+TEST(CleanTest, DeepTreeIsRemoved)
+{
+  ScopedTempDir temp;
+  fs::path deep = "build";
+  for (int i = 0; i < 200; ++i) {
+    deep /= "d";
+  }
+  temp.write(deep / "f", "x");
+  ::testing::internal::CaptureStdout();
+  tolvo::clean();
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(fs::exists(temp.path() / "build"));
+}
+
+// The environment's paths come from a constructor that creates it, so a
+// fake `python` on PATH lays out the three paths; removing pip afterwards
+// leaves an environment that does not exist.
+TEST(BuildSdistTest, MissingEnvironmentEndsWithStatusOneAndCreatesNothing)
+{
+  ScopedTempDir temp;
+  temp.write("bin/python",
+             "#!/bin/sh\n"
+             "if [ \"$1\" = -m ] && [ \"$2\" = venv ]; then\n"
+             "  for last; do :; done\n"
+             "  mkdir -p \"$last/bin\"\n"
+             "  printf '#!/bin/sh\\nexit 0\\n' > \"$last/bin/python\"\n"
+             "  printf '#!/bin/sh\\nexit 0\\n' > \"$last/bin/pip\"\n"
+             "  chmod +x \"$last/bin/python\" \"$last/bin/pip\"\n"
+             "fi\n");
+  fs::permissions(temp.path() / "bin/python", fs::perms::owner_all);
+  const char* old_path = ::getenv("PATH");
+  const std::string saved = old_path == nullptr ? "" : old_path;
+  ::setenv("PATH", ((temp.path() / "bin").string() + ":" + saved).c_str(), 1);
+  ::testing::internal::CaptureStdout();
+  const tolvo::VirtualEnvironment venv(".venv");
+  ::testing::internal::GetCapturedStdout();
+  ::setenv("PATH", saved.c_str(), 1);
+  ASSERT_TRUE(venv.exists());
+  fs::remove(temp.path() / ".venv/bin/pip");
+
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  int status = -1;
+  try {
+    tolvo::build_sdist(venv);
+  } catch (const tolvo::ExitRequest& request) {
+    status = request.status();
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Error: Virtual environment not found. Run 'tolvo requirements' first.\n");
+  EXPECT_EQ(status, 1);
+  EXPECT_FALSE(fs::exists(temp.path() / "dist"));
+}
+
+} // namespace
