@@ -17,11 +17,6 @@ int cmd_clean(const Namespace&, const Parser&)
   throw NotImplementedError("'clean' is not available yet");
 }
 
-int cmd_lint(const Namespace&, const Parser&)
-{
-  throw NotImplementedError("'lint' is not available yet");
-}
-
 int cmd_init(const Namespace&, const Parser&)
 {
   throw NotImplementedError("'init' is not available yet");
