@@ -2,8 +2,8 @@
 
 #include "tolvo/build/artefacts.hpp"
 #include "tolvo/cli/handlers.hpp"
-#include "tolvo/errors.hpp"
 #include "tolvo/venv/virtual_environment.hpp"
+#include "tolvo/wheel/wheels.hpp"
 
 namespace tolvo::cli {
 
@@ -15,10 +15,10 @@ int cmd_build(const Namespace& args, const Parser& /*parser*/)
     build_sdist(venv);
   }
   if (args.flag("wheel")) {
-    throw NotImplementedError("'build --wheel' is not available yet");
+    wheel::build_manylinux_wheel(false, args.str("arch"), args.str("libc"), args.str("python"), args.opt("setup"));
   }
   if (args.flag("native_wheel")) {
-    throw NotImplementedError("'build --native-wheel' is not available yet");
+    wheel::build_manylinux_wheel(true, args.str("arch"), args.str("libc"), args.str("python"), args.opt("setup"));
   }
   return 0;
 }

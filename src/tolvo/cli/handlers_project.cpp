@@ -5,6 +5,7 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/venv/virtual_environment.hpp"
 #include "tolvo/wheel/docker.hpp"
+#include "tolvo/wheel/wheels.hpp"
 
 #include <iostream>
 #include <set>
@@ -46,7 +47,8 @@ int cmd_requirements(const Namespace& args, const Parser& /*parser*/)
 int cmd_test(const Namespace& args, const Parser& /*parser*/)
 {
   if (args.flag("wheel")) {
-    throw NotImplementedError("'test --wheel' is not available yet");
+    wheel::test_manylinux_wheel(std::nullopt, args.str("arch"), args.str("libc"), args.str("python"), args.opt("setup"));
+    return 0;
   }
   const VirtualEnvironment venv = get_venv();
   venv.ensure_test_tools();
