@@ -187,7 +187,7 @@ TEST(EngineArgs, ExactLists)
             (std::vector<std::string>{"docker", "run", "--rm", "--volume", "/p:/src", "--platform=linux/arm/v7",
                                       "python:3.11", "/bin/sh", "-ec", "S"}));
   EXPECT_EQ(build_image_reference("musllinux_1_2_aarch64"), "quay.io/pypa/musllinux_1_2_aarch64:latest");
-  EXPECT_EQ(mount_specification(), fs::current_path().string() + ":/src");
+  EXPECT_EQ(volume_mount(), fs::current_path().string() + ":/src");
 }
 
 // ---- wheel search ------------------------------------------------------------

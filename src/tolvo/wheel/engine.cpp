@@ -12,7 +12,7 @@ std::string build_image_reference(std::string_view image_name)
   return std::string(REGISTRY_PREFIX) + std::string(image_name) + std::string(BUILD_IMAGE_TAG);
 }
 
-std::string mount_specification()
+std::string volume_mount()
 {
   std::error_code error;
   const std::filesystem::path cwd = std::filesystem::current_path(error);

@@ -33,7 +33,7 @@ inline constexpr std::string_view DOCKER_PROGRAM = "docker";
 std::string build_image_reference(std::string_view image_name);
 
 /// The absolute current working directory followed by ":/src".
-std::string mount_specification();
+std::string volume_mount();
 
 /// docker run --privileged --rm <binfmt> --install all
 std::vector<std::string> emulation_registration_args();

@@ -27,7 +27,7 @@ void build_manylinux_wheel(bool native,
   if (arch != NATIVE_ARCH) {
     register_emulation();
   }
-  run_engine(build_run_args(mount_specification(), build_image_reference(image), script));
+  run_engine(build_run_args(volume_mount(), build_image_reference(image), script));
   std::cout << "Manylinux wheel built for " << arch << std::endl;
 }
 

@@ -40,7 +40,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
     register_emulation();
   }
   std::cout << "Testing wheel " << *wheel << " on " << image << "..." << std::endl;
-  run_engine(test_run_args(mount_specification(), test_platform(arch), image, script));
+  run_engine(test_run_args(volume_mount(), test_platform(arch), image, script));
   std::cout << "Wheel tests passed" << std::endl;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// PEP 508 dependency specifications.
+// PEP 508 requirement strings: name, extras, version bounds, URL and marker.
 
 #include "tolvo/config/packaging/marker.hpp"
 #include "tolvo/config/packaging/specifier.hpp"
