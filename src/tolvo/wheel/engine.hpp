@@ -53,4 +53,9 @@ void run_engine(const std::vector<std::string>& args);
 /// Registers CPU emulation in the host kernel through a privileged container.
 void register_emulation();
 
+/// Ends the process with status 1 after "Error: Docker is not available"
+/// when the Docker client cannot be run: the precondition of every
+/// container operation.
+void require_docker();
+
 } // namespace tolvo::wheel

@@ -4,6 +4,7 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/process.hpp"
 #include "tolvo/platform/python_repr.hpp"
+#include "tolvo/wheel/docker.hpp"
 #include "tolvo/wheel/engine.hpp"
 
 #include <cstdio>
@@ -27,6 +28,14 @@ void run_engine(const std::vector<std::string>& args)
 void register_emulation()
 {
   run_engine(emulation_registration_args());
+}
+
+void require_docker()
+{
+  if (!tolvo::check_docker()) {
+    std::cerr << "Error: Docker is not available" << std::endl;
+    throw ExitRequest(1);
+  }
 }
 
 } // namespace tolvo::wheel

@@ -14,10 +14,7 @@ void build_manylinux_wheel(bool native,
                            const std::string& python,
                            const std::optional<std::string>& setup)
 {
-  if (!tolvo::check_docker()) {
-    std::cerr << "Error: Docker is not available" << std::endl;
-    throw ExitRequest(1);
-  }
+  require_docker();
   const std::string image = get_manylinux_image(arch, libc);
   const std::string interpreter = get_python_interpreter(python);
   const std::string script = compose_build_script(native, arch, interpreter, setup);

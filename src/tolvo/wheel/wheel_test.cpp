@@ -15,10 +15,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
                           const std::string& python,
                           const std::optional<std::string>& setup)
 {
-  if (!tolvo::check_docker()) {
-    std::cerr << "Error: Docker is not available" << std::endl;
-    throw ExitRequest(1);
-  }
+  require_docker();
   std::optional<std::string> wheel = wheel_path;
   if (!wheel.has_value()) {
     wheel = find_wheel(arch);
