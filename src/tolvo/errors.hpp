@@ -6,15 +6,32 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolvo {
 
-/// Base of every error tolvo reports as "tolvo: error: <what()>".
+/// Base of every error tolvo reports as "tolvo: error: <what()>", or as
+/// "tolvo: error: <context>: <what()>" when it knows where it arose (the
+/// message alone, such as a bare value, may not say what was wrong).
 class Error : public std::runtime_error
 {
 public:
   using std::runtime_error::runtime_error;
+
+  Error(const std::string& message, std::string context)
+    : std::runtime_error(message),
+      m_context(std::move(context))
+  {
+  }
+
+  const std::string& context() const noexcept
+  {
+    return m_context;
+  }
+
+private:
+  std::string m_context;
 };
 
 /// A file, directory or wheel that should be there is not.

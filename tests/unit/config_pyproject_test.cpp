@@ -7,6 +7,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -154,6 +155,89 @@ INSTANTIATE_TEST_SUITE_P(
     FailureCase{"project_int_name", "project = 5\n", name, "type", "cannot look up 'name' in 5: not a table"},
     FailureCase{"tool_string_ruff", "tool = 'x'\n", ruff, "type", "cannot look up 'ruff' in 'x': not a table"}),
   [](const testing::TestParamInfo<FailureCase>& case_info) { return std::string(case_info.param.label); });
+
+// The message of a type failure is the bare value; its context names the
+// source and the key path, so that the report says what was wrong.
+struct ContextCase
+{
+  const char* label;
+  const char* document;
+  std::function<void(const ProjectConfig&)> access;
+  const char* context;
+};
+
+void PrintTo(const ContextCase& c, std::ostream* os)
+{
+  *os << c.label;
+}
+
+class ProjectConfigFailureContext : public testing::TestWithParam<ContextCase>
+{
+};
+
+TEST_P(ProjectConfigFailureContext, NamesTheKeyPath)
+{
+  const ContextCase& c = GetParam();
+  const ProjectConfig config = from_text(c.document);
+  try {
+    c.access(config);
+    FAIL() << "no error raised";
+  } catch (const tolvo::Error& error) {
+    EXPECT_EQ(error.context(), std::string(c.context));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Cases,
+  ProjectConfigFailureContext,
+  testing::Values(
+    ContextCase{"version_int", "[project]\nversion = 1\n", version, "<stream>: 'project.version' is not a string"},
+    ContextCase{"name_bool", "[project]\nname = true\n", name, "<stream>: 'project.name' is not a string"},
+    ContextCase{"extras_array", "[project]\noptional-dependencies = ['a']\n", extras,
+                "<stream>: 'project.optional-dependencies' is not a table"},
+    ContextCase{"group_string", "[project.optional-dependencies]\ntest = 'pytest'\n", extras,
+                "<stream>: 'project.optional-dependencies.test' is not an array"},
+    ContextCase{"requires_string", "[build-system]\nrequires = 'x'\n", requires_,
+                "<stream>: 'build-system.requires' is not an array"},
+    ContextCase{"backend_int", "[build-system]\nbuild-backend = 7\n", backend,
+                "<stream>: 'build-system.build-backend' is not a string"},
+    ContextCase{"ruff_not_table", "[tool]\nruff = 1\n", ruff, "<stream>: 'tool.ruff' is not a table"},
+    ContextCase{"exclude_string", "[tool.pyright]\nexclude = 'b'\n", pyright,
+                "<stream>: 'tool.pyright.exclude' is not an array"},
+    ContextCase{"requires_python_int", "[project]\nrequires-python = 3\n", python,
+                "<stream>: 'project.requires-python' is not a string"},
+    ContextCase{"project_not_table", "project = 'x'\n", python, "<stream>: 'project' is not a table"},
+    ContextCase{"project_int_name", "project = 5\n", name, "<stream>: 'project'"},
+    ContextCase{"build_system_string", "build-system = 's'\n", backend, "<stream>: 'build-system'"},
+    ContextCase{"missing_key_has_none", "", name, ""}),
+  [](const testing::TestParamInfo<ContextCase>& case_info) { return std::string(case_info.param.label); });
+
+TEST(ProjectConfig, FailureContextNamesTheFileReadFromDisk)
+{
+  ScopedTempDir dir;
+  dir.write("pyproject.toml", "[project]\nversion = 1.5\n");
+  try {
+    (void)ProjectConfig().version();
+    FAIL() << "no error raised";
+  } catch (const tolvo::AssertionFailure& error) {
+    EXPECT_STREQ(error.what(), "1.5");
+    EXPECT_EQ(error.context(), (dir.path() / "pyproject.toml").string() + ": 'project.version' is not a string");
+  }
+}
+
+TEST(ProjectConfig, AFifoOrDeviceIsRefusedWithoutReading)
+{
+  ScopedTempDir dir;
+  ASSERT_EQ(::mkfifo("pyproject.toml", 0600), 0);
+  // Opening a FIFO for reading would wait for a writer forever.
+  try {
+    ProjectConfig config;
+    FAIL() << "no error raised";
+  } catch (const tolvo::SystemError& error) {
+    EXPECT_NE(std::string(error.what()).find("pyproject.toml': not a regular file"), std::string::npos);
+  }
+  EXPECT_THROW(ProjectConfig(std::filesystem::path("/dev/zero")), tolvo::SystemError);
+}
 
 TEST(ProjectConfig, InvalidTomlNamesTheFaultAndPosition)
 {

@@ -66,7 +66,9 @@ int program_entry(int argc, char** argv, std::string_view version)
   } catch (const std::exception& error) {
     std::cout << std::flush;
     std::fflush(stdout);
-    std::cerr << "tolvo: error: " << error.what() << std::endl;
+    const auto* known = dynamic_cast<const Error*>(&error);
+    const std::string where = known != nullptr && !known->context().empty() ? known->context() + ": " : "";
+    std::cerr << "tolvo: error: " << where << error.what() << std::endl;
     return 1;
   }
 }

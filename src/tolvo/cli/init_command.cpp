@@ -34,13 +34,39 @@ bool exists_at(const fs::path& path)
   return fs::exists(status);
 }
 
+/// Ensures the relative directory `path` one component at a time. A
+/// symbolic link on the way is refused: init writes only inside the project,
+/// never through a link to wherever it points.
 void ensure_directory(const fs::path& path)
 {
-  std::error_code error;
-  fs::create_directories(path, error);
-  if (error) {
-    throw SystemError("cannot create directory '" + path.string() + "': " + error.message(),
-                      error.value());
+  fs::path step;
+  for (const fs::path& component : path) {
+    if (component.empty() || component == ".") {
+      continue;
+    }
+    step /= component;
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(step, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+      throw SystemError("cannot inspect '" + step.string() + "': " + error.message(), error.value());
+    }
+    if (fs::is_symlink(status)) {
+      throw SystemError("cannot create directory '" + path.string() + "': '" + step.string() +
+                          "' is a symbolic link",
+                        ELOOP);
+    }
+    if (fs::is_directory(status)) {
+      continue;
+    }
+    if (fs::exists(status)) {
+      throw SystemError("cannot create directory '" + path.string() + "': '" + step.string() +
+                          "' exists and is not a directory",
+                        ENOTDIR);
+    }
+    if (!fs::create_directory(step, error) && error) {
+      throw SystemError("cannot create directory '" + path.string() + "': " + error.message(),
+                        error.value());
+    }
   }
 }
 

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <sstream>
 #include <system_error>
+#include <sys/stat.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
 namespace tolvo {
 
@@ -76,40 +78,49 @@ const toml::node& required(const toml::table& table, std::string_view key)
   return *node;
 }
 
+// Where a value stands, for the report: the file it was read from and its
+// dotted key path. The messages themselves stay the bare value text.
+std::string where(const toml::node& node, std::string_view key_path)
+{
+  const auto& source = node.source().path;
+  return (source ? *source : std::string("pyproject.toml")) + ": '" + std::string(key_path) + "'";
+}
+
 // Walking into a value that is not a table is the tree access failing, not
-// a failed type check of the value asked for.
-const toml::table& walk(const toml::node& node, std::string_view key)
+// a failed type check of the value asked for. `path` names `node`.
+const toml::table& walk(const toml::node& node, std::string_view path, std::string_view key)
 {
   const toml::table* table = node.as_table();
   if (table == nullptr) {
-    throw TypeError("cannot look up '" + std::string(key) + "' in " + text_form(node) + ": not a table");
+    throw TypeError("cannot look up '" + std::string(key) + "' in " + text_form(node) + ": not a table",
+                    where(node, path));
   }
   return *table;
 }
 
-const toml::table& expect_table(const toml::node& node)
+const toml::table& expect_table(const toml::node& node, std::string_view path)
 {
   const toml::table* table = node.as_table();
   if (table == nullptr) {
-    throw AssertionFailure(text_form(node));
+    throw AssertionFailure(text_form(node), where(node, path) + " is not a table");
   }
   return *table;
 }
 
-const toml::array& expect_array(const toml::node& node)
+const toml::array& expect_array(const toml::node& node, std::string_view path)
 {
   const toml::array* array = node.as_array();
   if (array == nullptr) {
-    throw AssertionFailure(text_form(node));
+    throw AssertionFailure(text_form(node), where(node, path) + " is not an array");
   }
   return *array;
 }
 
-std::string expect_string(const toml::node& node)
+std::string expect_string(const toml::node& node, std::string_view path)
 {
   const auto* text = node.as_string();
   if (text == nullptr) {
-    throw AssertionFailure(text_form(node));
+    throw AssertionFailure(text_form(node), where(node, path) + " is not a string");
   }
   return text->get();
 }
@@ -132,32 +143,58 @@ std::vector<std::string> items_of(const toml::array& array)
 
 std::optional<std::vector<std::string>> tool_exclude(const toml::table& root, std::string_view checker)
 {
-  const toml::table& tool = walk(required(root, "tool"), checker);
+  const std::string section_path = "tool." + std::string(checker);
+  const toml::table& tool = walk(required(root, "tool"), "tool", checker);
   const toml::node* section = tool.get(checker);
   if (section == nullptr) {
     return std::nullopt;
   }
-  const toml::node* exclude = expect_table(*section).get("exclude");
+  const toml::node* exclude = expect_table(*section, section_path).get("exclude");
   if (exclude == nullptr) {
     return std::nullopt;
   }
-  return items_of(expect_array(*exclude));
+  return items_of(expect_array(*exclude, section_path + ".exclude"));
 }
 
 std::string read_file(const std::filesystem::path& path)
 {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  // Opened without blocking and checked before reading: a FIFO or a device
+  // standing at the path would otherwise hang the run or never end.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     const int error = errno;
     throw SystemError("cannot open '" + path.string() + "': " + std::strerror(error), error);
   }
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  if (file.bad()) {
-    const int error = errno;
+  struct stat info {};
+  int error = ::fstat(fd, &info) == 0 ? 0 : errno;
+  if (error == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    throw SystemError("cannot open '" + path.string() + "': " + std::strerror(EISDIR), EISDIR);
+  }
+  if (error == 0 && !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw SystemError("cannot read '" + path.string() + "': not a regular file", EINVAL);
+  }
+  std::string bytes;
+  if (error == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = errno;
+  }
+  char buffer[65536];
+  while (error == 0) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      bytes.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  ::close(fd);
+  if (error != 0) {
     throw SystemError("cannot read '" + path.string() + "': " + std::strerror(error), error);
   }
-  return std::move(bytes).str();
+  return bytes;
 }
 
 } // namespace
@@ -190,12 +227,6 @@ ProjectConfig::ProjectConfig()
 
 ProjectConfig::ProjectConfig(const std::filesystem::path& path)
 {
-  // A directory opens fine as a stream on Linux but cannot be read; say so
-  // the way the system would.
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
-    throw SystemError("cannot open '" + path.string() + "': " + std::strerror(EISDIR), EISDIR);
-  }
   const std::string bytes = read_file(path);
   _data = std::make_unique<const Document>(Document{parse_document(bytes, path.string())});
 }
@@ -215,22 +246,23 @@ ProjectConfig& ProjectConfig::operator=(ProjectConfig&&) noexcept = default;
 
 std::string ProjectConfig::name() const
 {
-  return expect_string(required(walk(required(_data->root, "project"), "name"), "name"));
+  return expect_string(required(walk(required(_data->root, "project"), "project", "name"), "name"), "project.name");
 }
 
 std::string ProjectConfig::version() const
 {
-  return expect_string(required(walk(required(_data->root, "project"), "version"), "version"));
+  return expect_string(required(walk(required(_data->root, "project"), "project", "version"), "version"),
+                       "project.version");
 }
 
 std::optional<Extras> ProjectConfig::extras() const
 {
-  const toml::table& project = walk(required(_data->root, "project"), "optional-dependencies");
+  const toml::table& project = walk(required(_data->root, "project"), "project", "optional-dependencies");
   const toml::node* node = project.get("optional-dependencies");
   if (node == nullptr) {
     return std::nullopt;
   }
-  const toml::table& groups = expect_table(*node);
+  const toml::table& groups = expect_table(*node, "project.optional-dependencies");
 
   // toml++ keeps keys sorted; the document order is recovered from where
   // each key was written.
@@ -248,20 +280,24 @@ std::optional<Extras> ProjectConfig::extras() const
   Extras extras;
   extras.reserve(ordered.size());
   for (const auto& [key, value] : ordered) {
-    extras.push_back(ExtraGroup{std::string(key->str()), items_of(expect_array(*value))});
+    const std::string group = std::string(key->str());
+    extras.push_back(ExtraGroup{group, items_of(expect_array(*value, "project.optional-dependencies." + group))});
   }
   return extras;
 }
 
 std::vector<std::string> ProjectConfig::build_system_requires() const
 {
-  return items_of(expect_array(required(walk(required(_data->root, "build-system"), "requires"), "requires")));
+  return items_of(expect_array(required(walk(required(_data->root, "build-system"), "build-system", "requires"),
+                                        "requires"),
+                               "build-system.requires"));
 }
 
 std::string ProjectConfig::build_backend() const
 {
   return expect_string(
-    required(walk(required(_data->root, "build-system"), "build-backend"), "build-backend"));
+    required(walk(required(_data->root, "build-system"), "build-system", "build-backend"), "build-backend"),
+    "build-system.build-backend");
 }
 
 std::optional<std::vector<std::string>> ProjectConfig::pyright_exclude() const
@@ -280,11 +316,11 @@ std::optional<std::string> ProjectConfig::requires_python() const
   if (project == nullptr) {
     return std::nullopt;
   }
-  const toml::node* value = expect_table(*project).get("requires-python");
+  const toml::node* value = expect_table(*project, "project").get("requires-python");
   if (value == nullptr) {
     return std::nullopt;
   }
-  return expect_string(*value);
+  return expect_string(*value, "project.requires-python");
 }
 
 } // namespace tolvo

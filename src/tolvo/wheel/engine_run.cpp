@@ -20,8 +20,11 @@ void run_engine(const std::vector<std::string>& args)
   std::fflush(nullptr);
   const platform::CompletedProcess result = platform::run_process(args);
   if (result.returncode != 0) {
-    throw RuntimeError("Command " + platform::python_list_display(args) + " returned non-zero exit status " +
-                       std::to_string(result.returncode) + ".");
+    // A client killed by a signal has no exit status of its own to name.
+    const std::string ending = result.returncode < 0
+                                 ? "died with signal " + std::to_string(-result.returncode) + "."
+                                 : "returned non-zero exit status " + std::to_string(result.returncode) + ".";
+    throw RuntimeError("Command " + platform::python_list_display(args) + " " + ending);
   }
 }
 
