@@ -197,7 +197,8 @@ class TestConfigDiff:
 def test_scaffold_builds_and_validates(tmp_path: Path) -> None:
     init_project(tmp_path)
     # The tools run as modules of this interpreter, where tests/requirements.txt
-    # installs them, whatever PATH holds.
+    # installs them, whatever PATH holds; from the project, since a "build"
+    # directory in the working directory would hide the build package.
     checks = [
         [sys.executable, "-m", "build", "--outdir", str(tmp_path / "dist"), str(tmp_path)],
         [sys.executable, "-m", "validate_pyproject", str(tmp_path / "pyproject.toml")],
@@ -205,7 +206,7 @@ def test_scaffold_builds_and_validates(tmp_path: Path) -> None:
          str(tmp_path / ".github" / "workflows" / "build.yml")],
     ]
     for check in checks:
-        result = subprocess.run(check, capture_output=True, text=True, timeout=600)
+        result = subprocess.run(check, cwd=tmp_path, capture_output=True, text=True, timeout=600)
         assert result.returncode == 0, result.stdout + result.stderr
     assert sorted(p.name for p in (tmp_path / "dist").iterdir()) == [
         "demo_pkg-0.1.0-py3-none-any.whl", "demo_pkg-0.1.0.tar.gz"]
