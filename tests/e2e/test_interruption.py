@@ -140,9 +140,10 @@ def take_terminal() -> None:
 
 
 def run_interrupted(args: list[str], project: Path, env: dict[str, str], hanging: int,
-                    how: str) -> tuple[int, str, str]:
-    """Runs tolvo on a pty, waits until `hanging` fakes sleep, stops it
-    `how`, and returns its status, what the terminal showed and stderr."""
+                    how: str, prompt: bytes | None = None) -> tuple[int, str, str]:
+    """Runs tolvo on a pty, waits until `hanging` fakes sleep (or `prompt`
+    is shown), stops it `how`, and returns its status, what the terminal
+    showed and stderr."""
     master, slave = pty.openpty()
     attributes = termios.tcgetattr(slave)
     attributes[3] |= termios.ISIG
@@ -155,7 +156,11 @@ def run_interrupted(args: list[str], project: Path, env: dict[str, str], hanging
     deadline = time.monotonic() + 60
     try:
         while time.monotonic() < deadline:
-            if not sent and sum(record["hang"] for record in records(project)) >= hanging:
+            if prompt is not None:
+                ready_to_stop = shown.endswith(prompt)
+            else:
+                ready_to_stop = sum(record["hang"] for record in records(project)) >= hanging
+            if not sent and ready_to_stop:
                 time.sleep(0.2)  # let the display draw at least once more
                 if how == "ctrl-c":
                     os.write(master, b"\x03")
@@ -284,3 +289,12 @@ def test_no_process_outlives_a_lint_check_that_cannot_start(project: Path) -> No
     assert result.returncode == 1
     assert "cannot run 'tolvo'" in result.stderr
     assert_hygienic(project, set(LINT_LABELS[:4]))
+
+
+@pytest.mark.parametrize(("how", "status"), [("ctrl-c", 130), ("sigterm", 143)])
+def test_interruption_at_a_prompt_ends_at_once_and_writes_nothing(tmp_path: Path, tolvo_bin: Path, how: str,
+                                                                  status: int) -> None:
+    code, shown, err = run_interrupted(["init"], tmp_path, dict(os.environ), 0, how, prompt=b"Project name: ")
+    assert code == status, (shown, err)
+    assert err == ""
+    assert list(tmp_path.iterdir()) == []
