@@ -248,8 +248,8 @@ int run_lint(const VirtualEnvironment& venv, const ProjectConfig& config, bool f
     }
     return true;
   };
-  // Declared after the pool: on the way out the cursor is put right before
-  // the pool waits for the workers, whose children end first.
+  // Declared after the pool, so that leaving early puts the cursor below the
+  // lines first and then waits for the workers and their children.
   LiveDisplay display(tools.size());
   while (!all_done()) {
     platform::raise_if_interrupted();

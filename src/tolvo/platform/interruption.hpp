@@ -7,7 +7,7 @@
 // raise Interrupted, which unwinds through the display clean-up to the
 // program entry and becomes the exit status 128 + signal.
 
-#include <csignal>
+#include <signal.h>
 
 namespace tolvo::platform {
 
