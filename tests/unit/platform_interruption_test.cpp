@@ -58,21 +58,48 @@ std::string read_file(const std::filesystem::path& path)
   return text.str();
 }
 
-// Sends `number` to the whole process, as `kill` from outside does, after `delay`.
-std::thread signal_later(int number, std::chrono::milliseconds delay)
+// Waits until the child has said it is ready (its traps are set): on a
+// loaded machine that can take a while.
+void wait_until_exists(const std::filesystem::path& file)
 {
-  return std::thread([number, delay] {
-    std::this_thread::sleep_for(delay);
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (!std::filesystem::exists(file) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// Sends `number` to the whole process, as `kill` from outside does, once
+// `ready` exists, then `repeats` more times 200 ms apart.
+std::thread signal_when_ready(int number, const std::filesystem::path& ready, int repeats = 0)
+{
+  return std::thread([number, ready, repeats] {
+    wait_until_exists(ready);
     ::kill(::getpid(), number);
+    for (int i = 0; i < repeats; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      ::kill(::getpid(), number);
+    }
   });
 }
 
-// A shell that writes the name of the signal it gets into `file`, then ends.
+std::string shell_quoted(const std::filesystem::path& path)
+{
+  return "'" + path.string() + "'";
+}
+
+// A shell that writes the name of the signal it gets into `file`, then ends;
+// `file`.ready tells that its traps are set.
 std::vector<std::string> recording_child(const std::filesystem::path& file)
 {
-  const std::string f = "'" + file.string() + "'";
+  const std::string f = shell_quoted(file);
   return sh("trap 'echo TERM > " + f + "; kill $!; exit 0' TERM; trap 'echo INT > " + f +
-            "; kill $!; exit 0' INT; sleep 20 & wait");
+            "; kill $!; exit 0' INT; sleep 20 & touch " + shell_quoted(std::filesystem::path(file.string() + ".ready")) + "; wait");
+}
+
+// A program that ignores SIGINT and SIGTERM; `ready` tells that it does.
+std::vector<std::string> ignoring_child(const std::filesystem::path& ready)
+{
+  return sh("trap '' TERM INT; touch " + shell_quoted(ready) + "; exec sleep 30");
 }
 
 } // namespace
@@ -104,7 +131,7 @@ TEST_P(SignalForwardingTest, ChildGetsTheSignalAndTheWaitRaisesOnceItHasEnded)
   const std::filesystem::path record = m_dir.path() / "signal";
   ChildProcess child(recording_child(record), {.env = std::nullopt, .capture = c.capture});
   const pid_t pid = child.pid();
-  std::thread sender = signal_later(c.signal_number, std::chrono::milliseconds(200));
+  std::thread sender = signal_when_ready(c.signal_number, record.string() + ".ready");
   try {
     child.wait();
     ADD_FAILURE() << "the wait did not raise Interrupted";
@@ -148,8 +175,9 @@ TEST_F(InterruptionTest, EveryWaitingThreadForwardsToItsOwnChild)
   while (started.load() < THREADS) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  // Let the shells set up their traps.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (int i = 0; i < THREADS; ++i) {
+    wait_until_exists(m_dir.path() / (std::to_string(i) + ".ready"));
+  }
   ::kill(::getpid(), SIGTERM);
   for (std::thread& thread : threads) {
     thread.join();
@@ -164,9 +192,9 @@ TEST_F(InterruptionTest, EveryWaitingThreadForwardsToItsOwnChild)
 
 TEST_F(InterruptionTest, ChildIgnoringTheSignalIsKilledAfterTheGracePeriod)
 {
-  ChildProcess child(sh("trap '' TERM INT; exec sleep 30"), {.env = std::nullopt, .capture = true});
+  ChildProcess child(ignoring_child(m_dir.path() / "ready"), {.env = std::nullopt, .capture = true});
   const pid_t pid = child.pid();
-  std::thread sender = signal_later(SIGTERM, std::chrono::milliseconds(100));
+  std::thread sender = signal_when_ready(SIGTERM, m_dir.path() / "ready");
   const auto start = Clock::now();
   EXPECT_THROW(child.wait(), Interrupted);
   sender.join();
@@ -177,11 +205,11 @@ TEST_F(InterruptionTest, ChildIgnoringTheSignalIsKilledAfterTheGracePeriod)
 
 TEST_F(InterruptionTest, RepeatedSignalKillsWithoutWaitingForTheGracePeriod)
 {
-  ChildProcess child(sh("trap '' TERM INT; exec sleep 30"), {.env = std::nullopt, .capture = false});
+  ChildProcess child(ignoring_child(m_dir.path() / "ready"), {.env = std::nullopt, .capture = false});
   const pid_t pid = child.pid();
-  std::thread first = signal_later(SIGINT, std::chrono::milliseconds(100));
-  std::thread second = signal_later(SIGINT, std::chrono::milliseconds(300));
+  wait_until_exists(m_dir.path() / "ready");
   const auto start = Clock::now();
+  std::thread sender = signal_when_ready(SIGINT, m_dir.path() / "ready", 1);
   try {
     child.wait();
     ADD_FAILURE() << "the wait did not raise Interrupted";
@@ -189,8 +217,7 @@ TEST_F(InterruptionTest, RepeatedSignalKillsWithoutWaitingForTheGracePeriod)
     // The first signal decides the status.
     EXPECT_EQ(interrupted.status(), 130);
   }
-  first.join();
-  second.join();
+  sender.join();
   // The grace period is a few seconds; the second signal cut it short.
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
   EXPECT_TRUE(is_gone(pid));
@@ -200,8 +227,9 @@ TEST_F(InterruptionTest, WaitForKeepsTimingOutUntilTheInterruptedChildHasEnded)
 {
   // The child takes a moment to end after the signal: the waits in between
   // still return false, so a spinner keeps turning.
-  ChildProcess child(sh("trap 'sleep 0.5; exit 0' TERM; sleep 20 & wait"), {.env = std::nullopt, .capture = true});
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ChildProcess child(sh("trap 'sleep 0.5; exit 0' TERM; sleep 20 & touch ready; wait"),
+                     {.env = std::nullopt, .capture = true});
+  wait_until_exists(m_dir.path() / "ready");
   ::kill(::getpid(), SIGTERM);
   int timeouts = 0;
   try {

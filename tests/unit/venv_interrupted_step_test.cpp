@@ -1,3 +1,4 @@
+#include "support/scoped_temp_dir.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
@@ -6,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,7 +20,8 @@ using tolvo::Interrupted;
 namespace {
 
 // Writes what a failure would show, then waits to be interrupted.
-const std::vector<std::string> CHILD = {"/bin/sh", "-c", "echo captured out; echo captured err >&2; exec sleep 30"};
+const std::vector<std::string> CHILD = {"/bin/sh", "-c",
+                                        "echo captured out; echo captured err >&2; touch started; exec sleep 30"};
 
 struct StepCase
 {
@@ -35,6 +38,7 @@ protected:
   void TearDown() override { tolvo::platform::clear_interruption(); }
 
   tolvo::platform::InterruptionHandlers m_handlers;
+  tolvo::testing::ScopedTempDir m_dir;
 };
 
 } // namespace
@@ -45,8 +49,12 @@ TEST_P(InterruptedStepTest, EndsWithoutShowingTheCapturedOutputAsAFailure)
   std::ostringstream out;
   std::ostringstream err;
   const ConsoleStreams console{out, err, c.terminal};
+  // Once the child runs and has written its texts.
   std::thread sender([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists("started") && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     ::kill(::getpid(), SIGTERM);
   });
   try {
