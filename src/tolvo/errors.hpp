@@ -178,4 +178,29 @@ private:
   int m_status;
 };
 
+/// The tool was stopped by a signal (SIGINT, SIGTERM) and its children have
+/// ended: the process ends with 128 + the signal number, as a shell reports
+/// a job that the signal ended, and with no report.
+class Interrupted : public ExitRequest
+{
+public:
+  explicit Interrupted(int signal_number) noexcept
+    : ExitRequest(128 + signal_number),
+      m_signal(signal_number)
+  {
+  }
+
+  int signal_number() const noexcept
+  {
+    return m_signal;
+  }
+  const char* what() const noexcept override
+  {
+    return "interrupted";
+  }
+
+private:
+  int m_signal;
+};
+
 } // namespace tolvo

@@ -3,6 +3,7 @@
 #include "tolvo/cli/command_line.hpp"
 #include "tolvo/cli/handlers.hpp"
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/interruption.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -57,20 +58,26 @@ int program_entry(int argc, char** argv, std::string_view version)
   for (int i = 1; i < argc; ++i) {
     g_process_arguments.emplace_back(argv[i]);
   }
+  const platform::InterruptionHandlers interruption_handlers;
+  int status = 0;
   try {
-    return main();
+    status = main();
   } catch (const ExitRequest& request) {
     std::cout << std::flush;
     std::fflush(stdout);
-    return request.status();
+    status = request.status();
   } catch (const std::exception& error) {
     std::cout << std::flush;
     std::fflush(stdout);
     const auto* known = dynamic_cast<const Error*>(&error);
     const std::string where = known != nullptr && !known->context().empty() ? known->context() + ": " : "";
     std::cerr << "tolvo: error: " << where << error.what() << std::endl;
-    return 1;
+    status = 1;
   }
+  // A signal that came after the last child had ended still ends the tool
+  // as interrupted, whatever the command made of its work.
+  const int signal_number = platform::interruption_signal();
+  return signal_number != 0 ? 128 + signal_number : status;
 }
 
 } // namespace tolvo::cli

@@ -16,8 +16,10 @@ namespace tolvo::cli {
 int main(const std::optional<std::vector<std::string>>& argv = std::nullopt);
 
 /// Calls main with the process's arguments; prints "tolvo: error: ..." for
-/// an error and returns 1, returns the status of an ExitRequest. `version`
-/// is what --version shows; it is stamped into the executable only.
+/// an error and returns 1, returns the status of an ExitRequest. Catches
+/// SIGINT and SIGTERM meanwhile: an interrupted run returns 128 + the signal
+/// once its children have ended. `version` is what --version shows; it is
+/// stamped into the executable only.
 int program_entry(int argc, char** argv, std::string_view version = "dev");
 
 } // namespace tolvo::cli

@@ -5,6 +5,7 @@
 #include "tolvo/config/template.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
+#include "tolvo/platform/terminal.hpp"
 
 #include <array>
 #include <cerrno>
@@ -114,7 +115,7 @@ std::optional<std::string> get_arg(const std::optional<std::string>& value,
   }
   std::cout << prompt << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) {
+  if (!platform::read_line(answer)) {
     throw RuntimeError("end of input at the prompt " + platform::python_string_literal(prompt));
   }
   return answer;

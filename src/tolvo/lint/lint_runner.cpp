@@ -1,5 +1,6 @@
 #include "tolvo/lint/lint_runner.hpp"
 
+#include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/process.hpp"
 #include "tolvo/platform/terminal.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
@@ -64,6 +65,49 @@ public:
 
 private:
   std::vector<std::thread> m_threads;
+};
+
+// The live display on a terminal. After a drawing the cursor stands below
+// its lines, after rewinding at the first of them, where the next drawing
+// or the report overwrites them. Left early (an interruption, a check that
+// could not start) it moves the cursor below the lines again, so that
+// nothing that follows lands on top of them.
+class LiveDisplay
+{
+public:
+  explicit LiveDisplay(std::size_t lines)
+    : m_lines(lines)
+  {
+  }
+  LiveDisplay(const LiveDisplay&) = delete;
+  LiveDisplay& operator=(const LiveDisplay&) = delete;
+  ~LiveDisplay()
+  {
+    if (m_rewound) {
+      std::cout << std::string(m_lines, '\n') << std::flush;
+    }
+  }
+
+  void draw(const std::string& lines)
+  {
+    std::cout << lines << std::flush;
+    m_rewound = false;
+  }
+
+  void rewind()
+  {
+    for (std::size_t i = 0; i < m_lines; ++i) {
+      std::cout << CURSOR_UP;
+    }
+    m_rewound = true;
+  }
+
+  // The report takes the lines over from their first.
+  void hand_over() { m_rewound = false; }
+
+private:
+  std::size_t m_lines;
+  bool m_rewound = false;
 };
 
 bool is_done(const std::shared_future<LintResult>& future)
@@ -204,7 +248,11 @@ int run_lint(const VirtualEnvironment& venv, const ProjectConfig& config, bool f
     }
     return true;
   };
+  // Declared after the pool, so that leaving early puts the cursor below the
+  // lines first and then waits for the workers and their children.
+  LiveDisplay display(tools.size());
   while (!all_done()) {
+    platform::raise_if_interrupted();
     if (!platform::stdout_is_terminal()) {
       std::this_thread::sleep_for(POLL_PERIOD);
       continue;
@@ -219,12 +267,13 @@ int run_lint(const VirtualEnvironment& venv, const ProjectConfig& config, bool f
       }
       states.push_back({tools[i].label, code});
     }
-    std::cout << lint_progress_lines(states, spinner_idx) << std::flush;
+    display.draw(lint_progress_lines(states, spinner_idx));
     std::this_thread::sleep_for(POLL_PERIOD);
-    for (std::size_t i = 0; i < tools.size(); ++i) {
-      std::cout << CURSOR_UP;
-    }
+    // Interrupted here, the cursor stays below the lines just drawn.
+    platform::raise_if_interrupted();
+    display.rewind();
   }
+  display.hand_over();
   pool.shutdown();
 
   int failed = 0;

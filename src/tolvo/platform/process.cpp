@@ -1,6 +1,7 @@
 #include "tolvo/platform/process.hpp"
 
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/interruption.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +25,15 @@ namespace tolvo::platform {
 namespace {
 
 constexpr const char* DEFAULT_PATH = "/usr/local/bin:/usr/bin:/bin";
+
+using Clock = std::chrono::steady_clock;
+
+// How long an interrupted child may take to end before it is killed, so
+// that a child ignoring the signal cannot keep the tool from ending.
+constexpr std::chrono::seconds INTERRUPT_GRACE{3};
+
+// How often an interrupted wait looks at the clock and for a repeated signal.
+constexpr int INTERRUPTED_POLL_MS = 100;
 
 bool is_executable_file(const std::string& candidate)
 {
@@ -113,6 +123,12 @@ struct ChildProcess::State
   int returncode = 0;
   std::string out_text;
   std::string err_text;
+  // Interruption: how many signals this child has been answered for, whether
+  // it may have been started too late to get a terminal's signal itself,
+  // and when it is killed if it has not ended by then.
+  unsigned answered = 0;
+  bool started_during_interruption = false;
+  std::optional<Clock::time_point> kill_at;
 
   ~State()
   {
@@ -146,9 +162,37 @@ struct ChildProcess::State
     }
   }
 
+  // Ended, and its output read to the end. An interrupted run does not wait
+  // for the end of output that a surviving grandchild may still hold open:
+  // nobody will read it.
   bool finished() const
   {
-    return reaped && out_fd < 0 && err_fd < 0;
+    return reaped && ((out_fd < 0 && err_fd < 0) || interruption_count() != 0);
+  }
+
+  // Passes an interruption on to the child: the signal itself unless the
+  // terminal sent it to the whole process group already, SIGKILL when the
+  // grace period is over or the signal came again.
+  void answer_interruption()
+  {
+    const unsigned count = interruption_count();
+    if (reaped || count == 0) {
+      return;
+    }
+    if (answered == 0) {
+      if (!interruption_reached_children() || started_during_interruption) {
+        ::kill(pid, interruption_signal());
+      }
+      kill_at = Clock::now() + INTERRUPT_GRACE;
+    }
+    if (count >= 2 && count != answered) {
+      ::kill(pid, SIGKILL);
+    }
+    answered = count;
+    if (kill_at && Clock::now() >= *kill_at) {
+      ::kill(pid, SIGKILL);
+      kill_at.reset();
+    }
   }
 
   void drain(int& fd, std::string& sink)
@@ -165,10 +209,11 @@ struct ChildProcess::State
   // Waits for activity on the pipes or the child for at most `ms`.
   void poll_once(int ms)
   {
-    pollfd fds[3];
+    answer_interruption();
+    pollfd fds[4];
     nfds_t count = 0;
-    int* owners[3] = {nullptr, nullptr, nullptr};
-    std::string* sinks[3] = {nullptr, nullptr, nullptr};
+    int* owners[4] = {nullptr, nullptr, nullptr, nullptr};
+    std::string* sinks[4] = {nullptr, nullptr, nullptr, nullptr};
     if (out_fd >= 0) {
       fds[count] = {out_fd, POLLIN, 0};
       owners[count] = &out_fd;
@@ -183,8 +228,17 @@ struct ChildProcess::State
     if (watch_child) {
       fds[count++] = {pid_fd, POLLIN, 0};
     }
+    // The self-pipe wakes us at the first signal; once interrupted it stays
+    // readable, so from then on the clock paces the loop instead.
+    const bool interrupted = interruption_count() != 0;
+    if (!interrupted && interruption_fd() >= 0) {
+      fds[count++] = {interruption_fd(), POLLIN, 0};
+    }
     // Without a pidfd the child's end cannot be polled: look again often.
-    const int wait_ms = (!reaped && pid_fd < 0) ? (ms < 0 ? 10 : std::min(ms, 10)) : ms;
+    int wait_ms = (!reaped && pid_fd < 0) ? (ms < 0 ? 10 : std::min(ms, 10)) : ms;
+    if (interrupted) {
+      wait_ms = wait_ms < 0 ? INTERRUPTED_POLL_MS : std::min(wait_ms, INTERRUPTED_POLL_MS);
+    }
     const int ready = ::poll(fds, count, wait_ms);
     if (ready < 0) {
       if (errno == EINTR) {
@@ -205,6 +259,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOpti
   : m_state(new State)
 {
   std::unique_ptr<State> state(m_state);
+  // No new child once the tool has been told to stop.
+  raise_if_interrupted();
   state->args = args;
   state->capture = options.capture;
   if (args.empty()) {
@@ -268,9 +324,21 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOpti
   }
   envp.push_back(nullptr);
 
+  // The child starts with the signals we catch at their defaults and none
+  // blocked, whichever thread starts it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  const sigset_t defaults = caught_signals();
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &unblocked);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
+  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
                                options.env ? envp.data() : environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (options.capture) {
     ::close(out_pipe[1]);
@@ -284,6 +352,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOpti
     throw StartError(args.front(), "cannot run '" + args.front() + "': " + std::strerror(rc), rc);
   }
   state->pid = pid;
+  // A signal that came while we were starting it may have missed it.
+  state->started_during_interruption = interruption_count() != 0;
   if (options.capture) {
     state->out_fd = out_pipe[0];
     state->err_fd = err_pipe[0];
@@ -305,7 +375,6 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 
 bool ChildProcess::wait_for(std::chrono::milliseconds timeout)
 {
-  using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   while (!m_state->finished()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -314,6 +383,7 @@ bool ChildProcess::wait_for(std::chrono::milliseconds timeout)
     }
     m_state->poll_once(static_cast<int>(left));
   }
+  raise_if_interrupted();
   return true;
 }
 
@@ -322,6 +392,7 @@ void ChildProcess::wait()
   while (!m_state->finished()) {
     m_state->poll_once(-1);
   }
+  raise_if_interrupted();
 }
 
 CompletedProcess ChildProcess::take_result()

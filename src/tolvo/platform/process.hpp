@@ -5,6 +5,12 @@
 // on the terminal or captured separately through close-on-exec pipes that
 // are drained while waiting, so a child that writes more than a pipe holds
 // always finishes.
+//
+// Interruption (see interruption.hpp): a waiting child gets the signal the
+// tool got, unless the terminal sent it to the child as well, and SIGKILL
+// when it has not ended a few seconds later or the signal comes again. Only
+// once the child has ended does the wait raise Interrupted; after an
+// interruption no new child is started.
 
 #include <chrono>
 #include <map>
@@ -48,7 +54,8 @@ class ChildProcess
 {
 public:
   /// Starts `args` (program looked up on the PATH of the environment the
-  /// child gets). Throws StartError when the program cannot be started.
+  /// child gets). Throws StartError when the program cannot be started,
+  /// Interrupted when the tool has been interrupted.
   ChildProcess(const std::vector<std::string>& args, const SpawnOptions& options);
   ~ChildProcess();
 
@@ -59,10 +66,10 @@ public:
 
   /// Waits at most `timeout` for the child to end, draining its pipes
   /// meanwhile. Returns true once the child has ended and both pipes are
-  /// at end of file.
+  /// at end of file. Throws Interrupted once an interrupted child has ended.
   bool wait_for(std::chrono::milliseconds timeout);
 
-  /// Waits until the child has ended.
+  /// Waits until the child has ended; throws Interrupted as wait_for does.
   void wait();
 
   /// The record of the ended child; call after wait() or a true wait_for().

@@ -1,5 +1,9 @@
 #include "tolvo/platform/terminal.hpp"
 
+#include "tolvo/platform/interruption.hpp"
+
+#include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 namespace tolvo::platform {
@@ -12,6 +16,36 @@ bool stdout_is_terminal()
 bool stdin_is_terminal()
 {
   return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool read_line(std::string& line)
+{
+  line.clear();
+  bool read_any = false;
+  while (true) {
+    // The signal handlers restart interrupted reads, so the wait for input
+    // must watch for an interruption itself.
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {interruption_fd(), POLLIN, 0}};
+    const int ready = ::poll(fds, interruption_fd() >= 0 ? 2 : 1, -1);
+    raise_if_interrupted();
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    // One byte at a time, so nothing after the line is taken from the input.
+    char byte = 0;
+    const ssize_t count = ::read(STDIN_FILENO, &byte, 1);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    if (count <= 0) {
+      return read_any;
+    }
+    read_any = true;
+    if (byte == '\n') {
+      return true;
+    }
+    line += byte;
+  }
 }
 
 } // namespace tolvo::platform

@@ -28,6 +28,48 @@ void show_failure(const platform::CompletedProcess& result, const ConsoleStreams
   }
 }
 
+// The drawn spinner line of one step. Blanked when the child ends, and also
+// when an interruption unwinds the wait, so the terminal is left clean.
+class SpinnerLine
+{
+public:
+  SpinnerLine(std::string_view action, const ConsoleStreams& console)
+    : m_action(action),
+      m_console(console)
+  {
+  }
+  SpinnerLine(const SpinnerLine&) = delete;
+  SpinnerLine& operator=(const SpinnerLine&) = delete;
+  ~SpinnerLine()
+  {
+    if (!m_blanked) {
+      blank();
+      m_console.out.flush();
+    }
+  }
+
+  void draw(std::size_t index)
+  {
+    m_index = index;
+    m_console.out << '\r' << m_action << ": [" << SPINNER_FRAMES[m_index] << "]";
+    m_console.out.flush();
+  }
+
+  // Overwrites the action, ": [", the frame and "]" with spaces.
+  void blank()
+  {
+    const std::size_t width = character_count(m_action) + 4 + character_count(SPINNER_FRAMES[m_index]);
+    m_console.out << '\r' << std::string(width, ' ') << '\r';
+    m_blanked = true;
+  }
+
+private:
+  std::string_view m_action;
+  const ConsoleStreams& m_console;
+  std::size_t m_index = 0;
+  bool m_blanked = false;
+};
+
 [[noreturn]] void raise_failure(platform::CompletedProcess& result)
 {
   throw CalledProcessError(result.returncode, result.args, result.stdout_text.value_or(""),
@@ -96,15 +138,15 @@ platform::CompletedProcess _spinner(std::string_view action,
 
   console.out << action << ": [" << SPINNER_FRAMES[0] << "]";
   console.out.flush();
+  // A child that cannot start leaves the first frame on the line.
   platform::ChildProcess child(args, {.env = std::nullopt, .capture = true});
+  SpinnerLine line(action, console);
   std::size_t spinner_idx = 0;
   while (!child.wait_for(SPINNER_INTERVAL)) {
     spinner_idx = (spinner_idx + 1) % SPINNER_FRAMES.size();
-    console.out << '\r' << action << ": [" << SPINNER_FRAMES[spinner_idx] << "]";
-    console.out.flush();
+    line.draw(spinner_idx);
   }
-  const std::size_t width = character_count(action) + 4 + character_count(SPINNER_FRAMES[spinner_idx]);
-  console.out << '\r' << std::string(width, ' ') << '\r';
+  line.blank();
 
   platform::CompletedProcess result = child.take_result();
   if (chronic && result.returncode != 0) {
