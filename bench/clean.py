@@ -11,7 +11,7 @@ import sys
 import time
 from pathlib import Path
 
-from measure import Context, median, print_group, print_rows, scratch_directory
+from measure import Context, median, on_ram_disk, print_group, print_rows, scratch_directory
 
 REFERENCE = Path(__file__).resolve().parent / "clean_reference.py"
 
@@ -104,9 +104,10 @@ def _sample(cmd: list[str], scratch: Path, entries: int, git: bool, check: bool)
     if git:
         _git_repository(root)
         kept += 2
-    # Written back before the clock starts, so no removal waits for the
-    # writeback of the generation.
-    os.sync()
+    if not on_ram_disk(root):
+        # Written back before the clock starts, so no removal waits for the
+        # writeback of the generation.
+        os.sync()
     elapsed = _timed(cmd, root)
     if check:
         left = count_entries(root)

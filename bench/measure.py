@@ -22,6 +22,10 @@ def scratch_directory(prefix: str) -> tempfile.TemporaryDirectory:
     return tempfile.TemporaryDirectory(prefix=prefix, dir=RAM_DISK if RAM_DISK.is_dir() else None)
 
 
+def on_ram_disk(path: Path) -> bool:
+    return path.is_relative_to(RAM_DISK)
+
+
 @dataclass
 class Sample:
     """One run of a command, as tolvo_run_measured reports it: wall time, the

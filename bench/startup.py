@@ -57,7 +57,7 @@ def _wheel_venv(quick: bool) -> Path | None:
 
 
 def run(ctx: Context) -> None:
-    repeat = 5 if ctx.quick else 200
+    repeat = 20 if ctx.quick else 200
     tolvo = str(ctx.tolvo)
     rows = [
         ("/bin/true (limit)", time_command(["/bin/true"], repeat)),
