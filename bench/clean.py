@@ -119,7 +119,7 @@ def _sample(cmd: list[str], scratch: Path, entries: int, git: bool, check: bool)
 def run(ctx: Context) -> None:
     sizes = [(2_000, 3), (10_000, 3), (20_000, 3)] if ctx.quick else [(10_000, 9), (100_000, 5), (300_000, 3)]
     contenders = [
-        ("find -prune -exec rm -rf + find -delete (limit)", ["sh", "-c", FIND_CLEAN], False),
+        ("find -exec rm -rf + find -delete (limit)", ["sh", "-c", FIND_CLEAN], False),
         ("tolvo clean", [str(ctx.tolvo), "clean"], False),
         ("git clean -fdX (.gitignore of the patterns)", ["git", "clean", "-q", "-fdX"], True),
         ("python os.walk + shutil.rmtree", [sys.executable, str(REFERENCE)], False),

@@ -78,7 +78,10 @@ def run(ctx: Context) -> None:
                 shutil.rmtree(tree)
             tree.mkdir()
             make_tree(tree, entries)
-            peaks[clean_name].append(ctx.measure([tolvo, "clean"], cwd=tree, env=env).maxrss_kb)
+            sample = ctx.measure([tolvo, "clean"], cwd=tree, env=env)
+            if sample.returncode != 0:
+                raise SystemExit(f"bench: tolvo clean failed ({sample.returncode})")
+            peaks[clean_name].append(sample.maxrss_kb)
             sample = _init(ctx, scratch / f"init{attempt}", env)
             if sample.returncode != 0:
                 raise SystemExit(f"bench: tolvo init failed ({sample.returncode})")
