@@ -128,12 +128,16 @@ def run(ctx: Context) -> None:
     tolvo_costs, find_ratios, python_ratios = [], [], []
     with scratch_directory(prefix="tolvo-bench-clean-") as scratch:
         for entries, repeat in sizes:
-            rows = []
-            for name, cmd, git in contenders:
-                samples = [_sample(cmd, Path(scratch), entries, git, check=(i == 0)) for i in range(repeat)]
-                rows.append((name, samples))
-                per_entry[name].append(f"{median(samples) / entries * 1e9:.0f}")
-            medians = {name: median(samples) for name, samples in rows}
+            # Round after round, so that a burst of load from elsewhere falls
+            # on every contender alike.
+            samples: dict[str, list[float]] = {name: [] for name, _, _ in contenders}
+            for round_number in range(repeat):
+                for name, cmd, git in contenders:
+                    samples[name].append(_sample(cmd, Path(scratch), entries, git, check=(round_number == 0)))
+            rows = list(samples.items())
+            for name, values in rows:
+                per_entry[name].append(f"{median(values) / entries * 1e9:.0f}")
+            medians = {name: median(values) for name, values in rows}
             print_group(f"clean, a tree of {entries:,} entries ({entries // 10:,} __pycache__ directories)",
                         rows, contenders[0][0])
             tolvo_costs.append(medians["tolvo clean"] / entries)

@@ -61,6 +61,16 @@ def time_command(cmd: list[str], repeat: int, cwd: Path | None = None,
     return samples
 
 
+def time_interleaved(cmds: dict[str, list[str]], repeat: int) -> list[tuple[str, list[float]]]:
+    """Wall times of the commands run in turn, round after round, so that a
+    burst of load from elsewhere falls on all of them alike."""
+    samples: dict[str, list[float]] = {name: [] for name in cmds}
+    for _ in range(repeat):
+        for name, cmd in cmds.items():
+            samples[name] += time_command(cmd, 1)
+    return list(samples.items())
+
+
 def summary(samples: list[float]) -> tuple[float, float, float]:
     """Median, 10th and 90th percentile."""
     ordered = sorted(samples)

@@ -9,7 +9,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from measure import ROOT, Context, median, print_group, time_command
+from measure import ROOT, Context, median, print_group, time_command, time_interleaved
 
 VENVS = ROOT / "build" / "bench-venvs"
 PEERS = ("hatch", "pdm", "nox", "tox", "poetry")
@@ -59,13 +59,13 @@ def _wheel_venv(quick: bool) -> Path | None:
 def run(ctx: Context) -> None:
     repeat = 20 if ctx.quick else 200
     tolvo = str(ctx.tolvo)
-    rows = [
-        ("/bin/true (limit)", time_command(["/bin/true"], repeat)),
-        ("tolvo --version", time_command([tolvo, "--version"], repeat)),
-        ("tolvo --help", time_command([tolvo, "--help"], repeat)),
-        ("tolvo usage error", time_command([tolvo, "--no-such-option"], repeat)),
-        ("python -c pass", time_command([sys.executable, "-c", "pass"], max(3, repeat // 10))),
-    ]
+    rows = time_interleaved({
+        "/bin/true (limit)": ["/bin/true"],
+        "tolvo --version": [tolvo, "--version"],
+        "tolvo --help": [tolvo, "--help"],
+        "tolvo usage error": [tolvo, "--no-such-option"],
+    }, repeat)
+    rows.append(("python -c pass", time_command([sys.executable, "-c", "pass"], max(3, repeat // 10))))
     skipped = []
     wheel = _wheel_venv(ctx.quick)
     if wheel is None:
