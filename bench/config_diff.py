@@ -4,6 +4,7 @@ pyproject reader in process."""
 
 from __future__ import annotations
 
+import importlib.util
 import shutil
 import subprocess
 import sys
@@ -28,6 +29,9 @@ def run(ctx: Context) -> None:
     files = sorted(ctx.corpus.glob("*.toml"))
     if not files:
         print(f"\nconfig-diff: no corpus at {ctx.corpus} (see --corpus), skipped")
+        return
+    if importlib.util.find_spec("packaging") is None:
+        print("\nconfig-diff: the Python reference needs 'packaging' (pip install packaging), skipped")
         return
     if ctx.quick:
         files = files[:10]
