@@ -62,38 +62,35 @@ std::string join(const std::string& parent, std::string_view name)
   return parent + "/" + std::string(name);
 }
 
-// Reads all names of the open directory `fd`; `fd` itself stays open.
+// Reads all names of the open directory `fd`, which stays open and is read
+// to its end. getdents64 on the descriptor itself rather than a DIR stream
+// on a duplicate: on a walk of a large tree that saves four system calls
+// per directory (dup, two fcntl, fstat) and a close.
 std::vector<Listed> read_entries(int fd, const std::string& display, const std::string& action)
 {
-  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) {
-    fail(action, display, errno);
-  }
-  DIR* stream = ::fdopendir(copy);
-  if (stream == nullptr) {
-    const int error = errno;
-    ::close(copy);
-    fail(action, display, error);
-  }
   std::vector<Listed> entries;
+  alignas(dirent64) char buffer[32768];
   for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(stream);
-    if (entry == nullptr) {
-      const int error = errno;
-      ::closedir(stream);
-      if (error != 0) {
-        fail(action, display, error);
+    const ssize_t count = ::getdents64(fd, buffer, sizeof buffer);
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
       }
-      break;
+      fail(action, display, errno);
     }
-    const char* name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
-      continue;
+    if (count == 0) {
+      return entries;
     }
-    entries.push_back({name, entry->d_type});
+    for (ssize_t offset = 0; offset < count;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
+      offset += entry->d_reclen;
+      const char* name = entry->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+        continue;
+      }
+      entries.push_back({name, entry->d_type});
+    }
   }
-  return entries;
 }
 
 int open_directory_at(int dir_fd, const std::string& name)
