@@ -6,13 +6,19 @@ it, so that ``python -m tolvo`` behaves exactly like ``tolvo``.
 
 from __future__ import annotations
 
-from importlib.metadata import PackageNotFoundError, version
-
-try:
-    __version__ = version("tolvo")
-except PackageNotFoundError:
-    __version__ = "dev"
-
 from tolvo._find_tolvo import find_tolvo_bin
 
 __all__ = ["__version__", "find_tolvo_bin"]
+
+
+def __getattr__(name: str) -> str:
+    # importlib.metadata costs tens of milliseconds to import; only those who
+    # ask for the version pay for it, not every "python -m tolvo".
+    if name != "__version__":
+        raise AttributeError(f"module 'tolvo' has no attribute {name!r}")
+    from importlib.metadata import PackageNotFoundError, version
+
+    try:
+        return version("tolvo")
+    except PackageNotFoundError:
+        return "dev"
