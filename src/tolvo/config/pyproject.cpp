@@ -1,5 +1,6 @@
 #include "tolvo/config/pyproject.hpp"
 
+#include "tolvo/config/toml.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
 
@@ -9,7 +10,6 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
-#include <toml++/toml.h>
 
 namespace tolvo {
 
