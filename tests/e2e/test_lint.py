@@ -257,7 +257,10 @@ def test_terminal_redraws_five_lines_in_place(project: Path) -> None:
     for index, (lines, ups) in enumerate(drawings, start=1):
         assert ups == CURSOR_UP * 5
         assert [text.split(":")[0] for text in lines.splitlines()] == LABELS
-        assert f"ruff: [{FRAMES[index % 10]}]" in lines
+        # Checks sleeping equally long may end a redraw apart on a loaded
+        # machine; until ruff ends, each redraw shows its next frame.
+        assert f"ruff: [{FRAMES[index % 10]}]" in lines or "ruff: PASS" in lines
+    assert any("ruff: [" in lines for lines, _ in drawings)
     # A finished check shows its result early.
     assert "dodgy: FAIL (1)" in drawings[-1][0]
     report = output[output.rindex(CURSOR_UP) + len(CURSOR_UP):]
