@@ -259,6 +259,7 @@ def test_terminal_redraws_five_lines_in_place(project: Path) -> None:
         assert [text.split(":")[0] for text in lines.splitlines()] == LABELS
         # Every check still running shows the frame of this drawing.
         assert set(re.findall(r"\[(.)\]", lines)) <= {FRAMES[index % 10]}
+    assert any("ruff: [" in lines for lines, _ in drawings)
     # A finished check shows its result early.
     assert "dodgy: FAIL (1)" in drawings[-1][0]
     report = output[output.rindex(CURSOR_UP) + len(CURSOR_UP):]

@@ -251,6 +251,37 @@ TEST(ProjectConfig, InvalidTomlNamesTheFaultAndPosition)
   }
 }
 
+// A non-ASCII letter where toml++ looks for whitespace once ran into
+// undefined behaviour in its code-point tables (caught by the sanitizer
+// build and the pyproject fuzz target), and one opening a table name into
+// a failed assertion, instead of giving a parse error.
+class ProjectConfigNonAscii : public testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(ProjectConfigNonAscii, OutsideStringsIsInvalidToml)
+{
+  try {
+    from_text(GetParam());
+    FAIL() << "no error raised";
+  } catch (const tolvo::ValueError& error) {
+    EXPECT_NE(std::string(error.what()).find("invalid TOML"), std::string::npos) << error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ProjectConfig, ProjectConfigNonAscii,
+                         testing::Values("[bj\xef\xbb\xb0naersx =i",  // U+FEF0, the fuzzer's input
+                                         "\xc3\xa9 = 1\n",            // U+00E9 starting a key
+                                         "[project]\nname = caf\xc3\xa9\n",
+                                         "a = 1 \xe3\x80\x81\n",      // U+3001, beside the ideographic space
+                                         "[\xc2\xa7]\n"));
+
+TEST(ProjectConfig, NonAsciiAfterALineEndingBackslashIsText)
+{
+  const ProjectConfig config = from_text("[project]\nname = \"\"\"\\\n  \xc2\xa7" "demo\"\"\"\n");
+  EXPECT_EQ(config.name(), "\xc2\xa7" "demo");
+}
+
 TEST(ProjectConfigSearch, FindsTheNearestFileUpward)
 {
   ScopedTempDir dir;

@@ -1,5 +1,6 @@
 #include "tolvo/config/pyproject.hpp"
 
+#include "tolvo/config/toml.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
 
@@ -10,7 +11,6 @@
 #include <sstream>
 #include <system_error>
 #include <sys/stat.h>
-#include <toml++/toml.h>
 #include <unistd.h>
 
 namespace tolvo {
