@@ -154,6 +154,13 @@ struct EscapeCase
   const char* quoted;
 };
 
+// Without it gtest prints the case's raw bytes, pointers included, and the
+// test names change from build to build.
+void PrintTo(const EscapeCase& c, std::ostream* os)
+{
+  *os << c.path;
+}
+
 class WheelPathEscape : public testing::TestWithParam<EscapeCase>
 {
 };
