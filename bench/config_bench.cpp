@@ -48,7 +48,7 @@ int main()
   for (int round = 0; round < 200; ++round) {
     const auto start = std::chrono::steady_clock::now();
     std::istringstream stream(document);
-    const tolvo::ProjectConfig config(stream);
+    const tolvo::config::ProjectConfig config(stream);
     std::size_t sink = config.name().size() + config.version().size() + config.extras()->size() +
                        config.build_system_requires().size() + config.build_backend().size() +
                        config.pyright_exclude()->size() + config.ruff_exclude()->size() +

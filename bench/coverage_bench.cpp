@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     double total = 0;
     while (micros.size() < 11 || (total < 500000 && micros.size() < 1000)) {
       const auto start = std::chrono::steady_clock::now();
-      missing = tolvo::requirements_not_satisfied_by(expected, actual, ">=3.10").size();
+      missing = tolvo::config::requirements_not_satisfied_by(expected, actual, ">=3.10").size();
       const auto stop = std::chrono::steady_clock::now();
       micros.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
       total += micros.back();

@@ -24,12 +24,12 @@ if(CMAKE_SCRIPT_MODE_FILE)
   endforeach()
   file(WRITE "${TOLVO_TEMPLATE_OUTPUT}.tmp"
 "// Generated from src/tolvo/templates by cmake/Templates.cmake; do not edit.
-#include \"tolvo/config/templates.hpp\"
+#include \"tolvo/config/embedded_templates.hpp\"
 
 #include <array>
 #include <utility>
 
-namespace tolvo {
+namespace tolvo::config {
 
 namespace {
 ${arrays}
@@ -47,7 +47,7 @@ std::optional<std::string_view> embedded_template(std::string_view name)
   return std::nullopt;
 }
 
-} // namespace tolvo
+} // namespace tolvo::config
 ")
   file(COPY_FILE "${TOLVO_TEMPLATE_OUTPUT}.tmp" "${TOLVO_TEMPLATE_OUTPUT}" ONLY_IF_DIFFERENT)
   file(REMOVE "${TOLVO_TEMPLATE_OUTPUT}.tmp")

@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (after_separator ? actual : expected).push_back(lines[i]);
   }
   tolvo_fuzz::expect_tolvo_errors_only([&] {
-    const auto missing = tolvo::requirements_not_satisfied_by(expected, actual, requires_python);
+    const auto missing = tolvo::config::requirements_not_satisfied_by(expected, actual, requires_python);
     TOLVO_FUZZ_CHECK(missing.size() <= expected.size(), requires_python);
     // Every list covers itself.
-    const auto self = tolvo::requirements_not_satisfied_by(expected, expected, requires_python);
+    const auto self = tolvo::config::requirements_not_satisfied_by(expected, expected, requires_python);
     TOLVO_FUZZ_CHECK(self.empty(), self.empty() ? std::string() : self.front());
   });
   return 0;

@@ -7,9 +7,9 @@
 
 namespace {
 
-const tolvo::MarkerEnvironment& fixed_environment()
+const tolvo::config::MarkerEnvironment& fixed_environment()
 {
-  static const tolvo::MarkerEnvironment env = {
+  static const tolvo::config::MarkerEnvironment env = {
       {"os_name", "posix"},
       {"sys_platform", "linux"},
       {"platform_machine", "x86_64"},
@@ -32,14 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
   const std::string_view text = tolvo_fuzz::as_text(data, size);
   tolvo_fuzz::expect_tolvo_errors_only([&] {
-    const tolvo::Marker marker(text);
+    const tolvo::config::Marker marker(text);
     const std::string normal = marker.str();
     // The normalised text is itself a marker. It need not be its own normal
     // form: as in the reference, extras are normalised only at the top
     // level, and dropping redundant outer parentheses can bring a nested
     // one there. After that one step the form is stable.
-    const std::string second = tolvo::Marker(normal).str();
-    TOLVO_FUZZ_CHECK(tolvo::Marker(second).str() == second, second);
+    const std::string second = tolvo::config::Marker(normal).str();
+    TOLVO_FUZZ_CHECK(tolvo::config::Marker(second).str() == second, second);
     (void)marker.evaluate(fixed_environment());
   });
   return 0;

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
   std::istringstream stream(std::string(tolvo_fuzz::as_text(data, size)));
   tolvo_fuzz::expect_tolvo_errors_only([&] {
-    const tolvo::ProjectConfig config(stream);
+    const tolvo::config::ProjectConfig config(stream);
     // Each accessor on its own: one failing must not hide the others.
     tolvo_fuzz::expect_tolvo_errors_only([&] { (void)config.name(); });
     tolvo_fuzz::expect_tolvo_errors_only([&] { (void)config.version(); });

@@ -15,17 +15,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       newline == std::string_view::npos ? std::string_view{"1.0"} : input.substr(newline + 1);
 
   tolvo_fuzz::expect_tolvo_errors_only([&] {
-    const tolvo::SpecifierSet set(spec_text);
+    const tolvo::config::SpecifierSet set(spec_text);
     const std::string normal = set.str();
     // The joined text parses back to the same set.
-    TOLVO_FUZZ_CHECK(tolvo::SpecifierSet(normal).str() == normal, normal);
-    for (const tolvo::Specifier& spec : set) {
+    TOLVO_FUZZ_CHECK(tolvo::config::SpecifierSet(normal).str() == normal, normal);
+    for (const tolvo::config::Specifier& spec : set) {
       (void)spec.op();
       (void)spec.version();
       (void)spec.names_prerelease();
-      TOLVO_FUZZ_CHECK(tolvo::Specifier(spec.str()).str() == spec.str(), spec.str());
+      TOLVO_FUZZ_CHECK(tolvo::config::Specifier(spec.str()).str() == spec.str(), spec.str());
     }
-    const auto version = tolvo::Version::try_parse(version_text);
+    const auto version = tolvo::config::Version::try_parse(version_text);
     if (!version) {
       return;
     }
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Admitting pre-releases can only widen the set.
     TOLVO_FUZZ_CHECK(!without_pre || with_pre, normal + " / " + version->str());
     (void)plain;
-    for (const tolvo::Specifier& spec : set) {
+    for (const tolvo::config::Specifier& spec : set) {
       (void)spec.contains(*version);
     }
   });

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t nul = input.find('\0');
   const std::string_view text = input.substr(0, nul);
 
-  tolvo::TemplateValues values = {{"name", "demo"}, {"version", "1.0"}, {"braces", "{x}}"}, {"", "empty"}};
+  tolvo::config::TemplateValues values = {{"name", "demo"}, {"version", "1.0"}, {"braces", "{x}}"}, {"", "empty"}};
   if (nul != std::string_view::npos) {
     for (const std::string& line : tolvo_fuzz::split_lines(input.substr(nul + 1))) {
       const std::size_t equals = line.find('=');
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   tolvo_fuzz::expect_tolvo_errors_only([&] {
-    const std::string filled = tolvo::fill_template("fuzz", text, values);
+    const std::string filled = tolvo::config::fill_template("fuzz", text, values);
     // Text without braces passes through untouched.
     if (text.find_first_of("{}") == std::string_view::npos) {
       TOLVO_FUZZ_CHECK(filled == text, filled);

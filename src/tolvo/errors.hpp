@@ -1,8 +1,9 @@
 #pragma once
 
 // The one error hierarchy of tolvo. Every layer throws; only the program
-// entry catches, prints "tolvo: error: <message>" and exits 1, except for
-// ExitRequest, which ends the process with its own status and no report.
+// entry catches and decides what the user sees: "tolvo: error: <message>"
+// and status 1 for an Error, the message alone where it is already the
+// whole line, and no report for an ExitRequest, which carries its status.
 
 #include <stdexcept>
 #include <string>
@@ -11,9 +12,16 @@
 
 namespace tolvo {
 
+/// Marks a message that is already the whole line the user sees, such as
+/// "Error: No wheel found for architecture x86_64".
+struct WholeLine
+{
+};
+
 /// Base of every error tolvo reports as "tolvo: error: <what()>", or as
 /// "tolvo: error: <context>: <what()>" when it knows where it arose (the
-/// message alone, such as a bare value, may not say what was wrong).
+/// message alone, such as a bare value, may not say what was wrong), or as
+/// the message alone when it was made with WholeLine.
 class Error : public std::runtime_error
 {
 public:
@@ -25,13 +33,47 @@ public:
   {
   }
 
+  Error(const std::string& message, WholeLine)
+    : std::runtime_error(message),
+      m_whole_line(true)
+  {
+  }
+
   const std::string& context() const noexcept
   {
     return m_context;
   }
 
+  bool whole_line() const noexcept
+  {
+    return m_whole_line;
+  }
+
 private:
   std::string m_context;
+  bool m_whole_line = false;
+};
+
+/// A precondition of an operation does not hold ("Error: Docker is not
+/// available"). The message is the whole line; the status is 1.
+class PreconditionFailure : public Error
+{
+public:
+  explicit PreconditionFailure(const std::string& line)
+    : Error(line, WholeLine{})
+  {
+  }
+};
+
+/// The command line cannot be parsed. The message is the whole report (the
+/// usage, then "<prog>: error: <what was wrong>"); the status is 2.
+class UsageError : public Error
+{
+public:
+  explicit UsageError(const std::string& report)
+    : Error(report, WholeLine{})
+  {
+  }
 };
 
 /// A file, directory or wheel that should be there is not.
@@ -121,14 +163,23 @@ private:
   std::string m_program;
 };
 
-/// A child run in quiet mode ended with a non-zero return code.
+/// A child ended with a non-zero return code where that is a failure (a
+/// quiet step, a container run). The process layer composes the message.
 class CalledProcessError : public Error
 {
 public:
-  CalledProcessError(int returncode,
+  CalledProcessError(const std::string& message,
+                     int returncode,
                      std::vector<std::string> args,
                      std::string stdout_text,
-                     std::string stderr_text);
+                     std::string stderr_text)
+    : Error(message),
+      m_returncode(returncode),
+      m_args(std::move(args)),
+      m_stdout(std::move(stdout_text)),
+      m_stderr(std::move(stderr_text))
+  {
+  }
 
   int returncode() const noexcept
   {
@@ -178,7 +229,7 @@ private:
   int m_status;
 };
 
-/// The tool was stopped by a signal (SIGINT, SIGTERM) and its children have
+/// The tool was stopped by a signal (SIGINT, SIGTERM...) and its children have
 /// ended: the process ends with 128 + the signal number, as a shell reports
 /// a job that the signal ended, and with no report.
 class Interrupted : public ExitRequest

@@ -19,31 +19,31 @@
 
 namespace {
 
-std::string answer(const std::string& kind, const std::string& payload, tolvo::MarkerEnvironment& env)
+std::string answer(const std::string& kind, const std::string& payload, tolvo::config::MarkerEnvironment& env)
 {
   auto tab = payload.find('\t');
   std::string first = payload.substr(0, tab);
   std::string second = tab == std::string::npos ? "" : payload.substr(tab + 1);
   if (kind == "V") {
-    return tolvo::Version(payload).str();
+    return tolvo::config::Version(payload).str();
   }
   if (kind == "C") {
-    auto c = tolvo::Version(first) <=> tolvo::Version(second);
+    auto c = tolvo::config::Version(first) <=> tolvo::config::Version(second);
     return c < 0 ? "-1" : (c > 0 ? "1" : "0");
   }
   if (kind == "S") {
-    tolvo::SpecifierSet s(first);
-    return s.str() + "\t" + (s.contains(tolvo::Version(second)) ? "true" : "false");
+    tolvo::config::SpecifierSet s(first);
+    return s.str() + "\t" + (s.contains(tolvo::config::Version(second)) ? "true" : "false");
   }
   if (kind == "R") {
-    return tolvo::Requirement(payload).str();
+    return tolvo::config::Requirement(payload).str();
   }
   if (kind == "E") {
     env[first] = second;
     return "ok";
   }
   if (kind == "M") {
-    tolvo::Marker m(payload);
+    tolvo::config::Marker m(payload);
     std::string result;
     try {
       result = m.evaluate(env) ? "true" : "false";
@@ -59,7 +59,7 @@ std::string answer(const std::string& kind, const std::string& payload, tolvo::M
 
 int main()
 {
-  tolvo::MarkerEnvironment env;
+  tolvo::config::MarkerEnvironment env;
   std::string line;
   while (std::getline(std::cin, line)) {
     auto tab = line.find('\t');

@@ -1,5 +1,6 @@
 #include "tolvo/cli/command_line.hpp"
 
+#include "support/parse_outcome.hpp"
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
@@ -9,29 +10,12 @@
 namespace tolvo::cli {
 namespace {
 
-struct Outcome
-{
-  int status = -1; // -1: parsed without ending the process
-  Namespace values;
-  std::string out;
-  std::string err;
-};
+using Outcome = tolvo::testing::ParseOutcome;
 
 Outcome run(const std::vector<std::string>& arguments)
 {
   Parser parser = build_parser("9.9");
-  std::ostringstream out;
-  std::ostringstream err;
-  parser.set_streams(out, err);
-  Outcome outcome;
-  try {
-    outcome.values = parser.parse(arguments);
-  } catch (const ExitRequest& request) {
-    outcome.status = request.status();
-  }
-  outcome.out = out.str();
-  outcome.err = err.str();
-  return outcome;
+  return tolvo::testing::parse_outcome(parser, arguments);
 }
 
 using Fields = std::map<std::string, Value, std::less<>>;

@@ -1,4 +1,4 @@
-#include "tolvo/cli/extras.hpp"
+#include "tolvo/cli/project_commands.hpp"
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
@@ -9,10 +9,10 @@
 
 namespace {
 
-tolvo::ProjectConfig config_of(const std::string& text)
+tolvo::config::ProjectConfig config_of(const std::string& text)
 {
   std::istringstream stream(text);
-  return tolvo::ProjectConfig(stream);
+  return tolvo::config::ProjectConfig(stream);
 }
 
 constexpr const char* WITH_GROUPS = "[project]\nname = \"demo\"\n[project.optional-dependencies]\n"
@@ -32,7 +32,7 @@ class ValidateExtrasTest : public ::testing::TestWithParam<ExtrasCase>
 
 TEST_P(ValidateExtrasTest, AcceptsDefinedNamesAndNamesTheFirstUnknown)
 {
-  const tolvo::ProjectConfig config = config_of(WITH_GROUPS);
+  const tolvo::config::ProjectConfig config = config_of(WITH_GROUPS);
   if (GetParam().error.empty()) {
     EXPECT_EQ(tolvo::cli::validate_extras(config, GetParam().extras), GetParam().extras);
     return;
@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ValidateExtrasTest, ProjectWithoutGroupsRejectsEveryName)
 {
-  const tolvo::ProjectConfig config = config_of("[project]\nname = \"demo\"\n");
+  const tolvo::config::ProjectConfig config = config_of("[project]\nname = \"demo\"\n");
   try {
     tolvo::cli::validate_extras(config, {"test"});
     FAIL() << "no ValueError";

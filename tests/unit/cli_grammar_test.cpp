@@ -1,5 +1,6 @@
 #include "tolvo/cli/grammar.hpp"
 
+#include "support/parse_outcome.hpp"
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
@@ -9,13 +10,7 @@
 namespace tolvo::cli {
 namespace {
 
-struct Outcome
-{
-  int status = -1; // -1: parsed without ending the process
-  Namespace values;
-  std::string out;
-  std::string err;
-};
+using Outcome = tolvo::testing::ParseOutcome;
 
 Parser sample_parser()
 {
@@ -30,18 +25,7 @@ Parser sample_parser()
 
 Outcome run(Parser& parser, const std::vector<std::string>& arguments)
 {
-  std::ostringstream out;
-  std::ostringstream err;
-  Outcome outcome;
-  parser.set_streams(out, err);
-  try {
-    outcome.values = parser.parse(arguments);
-  } catch (const ExitRequest& request) {
-    outcome.status = request.status();
-  }
-  outcome.out = out.str();
-  outcome.err = err.str();
-  return outcome;
+  return tolvo::testing::parse_outcome(parser, arguments);
 }
 
 std::string last_line(const std::string& text)

@@ -1,4 +1,5 @@
-#include "tolvo/config.hpp"
+#include "tolvo/config/coverage.hpp"
+#include "tolvo/config/coverage_detail.hpp"
 #include "tolvo/config/packaging/requirement.hpp"
 #include "tolvo/errors.hpp"
 
@@ -25,11 +26,11 @@ class Coverage : public ::testing::TestWithParam<CoverCase>
 TEST_P(Coverage, JudgesOnePair)
 {
   const auto& c = GetParam();
-  auto missing = tolvo::requirements_not_satisfied_by({c.expected}, {c.actual}, ">=3.10");
+  auto missing = tolvo::config::requirements_not_satisfied_by({c.expected}, {c.actual}, ">=3.10");
   if (c.covered) {
     EXPECT_EQ(missing, Strings{}) << c.expected << " by " << c.actual;
   } else {
-    EXPECT_EQ(missing, Strings{tolvo::Requirement(c.expected).str()}) << c.expected << " by " << c.actual;
+    EXPECT_EQ(missing, Strings{tolvo::config::Requirement(c.expected).str()}) << c.expected << " by " << c.actual;
   }
 }
 
@@ -55,50 +56,50 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Coverage, EntriesAreNeverCombined)
 {
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({"foo"}, {"foo; sys_platform == 'linux'", "foo; sys_platform != 'linux'"},
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"foo"}, {"foo; sys_platform == 'linux'", "foo; sys_platform != 'linux'"},
                                                  ">=3.10"),
             Strings{"foo"});
 }
 
 TEST(Coverage, ReportOrderGroupsByCanonicalName)
 {
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({"a", "b", "A"}, {}, ">=3.10"), (Strings{"a", "A", "b"}));
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({"foo >= 1.0 , < 2", "foo>=1"}, {"bar"}, ">=3.10"),
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"a", "b", "A"}, {}, ">=3.10"), (Strings{"a", "A", "b"}));
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"foo >= 1.0 , < 2", "foo>=1"}, {"bar"}, ">=3.10"),
             (Strings{"foo<2,>=1.0", "foo>=1"}));
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({"x>=2", "x>=2"}, {"x>=1"}, ">=3.10"), (Strings{"x>=2", "x>=2"}));
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({"Foo_Bar>=9"}, {"foo-bar>=1"}, ">=3.10"), Strings{"Foo_Bar>=9"});
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"x>=2", "x>=2"}, {"x>=1"}, ">=3.10"), (Strings{"x>=2", "x>=2"}));
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"Foo_Bar>=9"}, {"foo-bar>=1"}, ">=3.10"), Strings{"Foo_Bar>=9"});
 }
 
 TEST(Coverage, EmptyExpectedStillParsesActual)
 {
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({}, {"foo"}, ">=3.10"), Strings{});
-  EXPECT_THROW(tolvo::requirements_not_satisfied_by({}, {"foo >=1 <2"}, ">=3.10"), tolvo::ValueError);
-  EXPECT_THROW(tolvo::requirements_not_satisfied_by({"-bad"}, {}, ">=3.10"), tolvo::ValueError);
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({}, {"foo"}, ">=3.10"), Strings{});
+  EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({}, {"foo >=1 <2"}, ">=3.10"), tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({"-bad"}, {}, ">=3.10"), tolvo::ValueError);
 }
 
 TEST(Coverage, RequiresPythonErrorsOnlyWhenMarkersDiffer)
 {
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({"foo"}, {"foo"}, "not a specifier"), Strings{});
-  EXPECT_THROW(tolvo::requirements_not_satisfied_by({"foo"}, {"foo; os_name == 'nt'"}, "not a specifier"),
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"foo"}, {"foo"}, "not a specifier"), Strings{});
+  EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({"foo"}, {"foo; os_name == 'nt'"}, "not a specifier"),
                tolvo::ValueError);
 }
 
 TEST(Coverage, WildcardPinAgainstLowerBoundIsInvalidVersion)
 {
   try {
-    (void)tolvo::requirements_not_satisfied_by({"foo==3.8.*"}, {"foo>=3.9"}, ">=3.10");
+    (void)tolvo::config::requirements_not_satisfied_by({"foo==3.8.*"}, {"foo>=3.9"}, ">=3.10");
     FAIL();
   } catch (const tolvo::ValueError& e) {
     EXPECT_STREQ(e.what(), "Invalid version: '3.8.*'");
   }
   // Two pins compare as text, without parsing.
-  EXPECT_EQ(tolvo::requirements_not_satisfied_by({"foo==3.8.*"}, {"foo==3.8.*"}, ">=3.10"), Strings{});
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"foo==3.8.*"}, {"foo==3.8.*"}, ">=3.10"), Strings{});
 }
 
 TEST(SpecifierCovers, Table)
 {
   auto covers = [](const char* e, const char* a) {
-    return tolvo::_specifier_covers(tolvo::SpecifierSet(e), tolvo::SpecifierSet(a));
+    return tolvo::config::_specifier_covers(tolvo::config::SpecifierSet(e), tolvo::config::SpecifierSet(a));
   };
   EXPECT_TRUE(covers("", ""));
   EXPECT_TRUE(covers("<2", ""));
@@ -111,14 +112,14 @@ TEST(SpecifierCovers, Table)
 
 TEST(GetMinVersion, FirstLowerBoundOrPin)
 {
-  EXPECT_EQ(tolvo::_get_min_version(tolvo::SpecifierSet("<3,==2.1,>=1")), std::optional<std::string>("2.1"));
-  EXPECT_EQ(tolvo::_get_min_version(tolvo::SpecifierSet(">= v1.0 ,==2")), std::optional<std::string>("v1.0"));
-  EXPECT_EQ(tolvo::_get_min_version(tolvo::SpecifierSet("<3,!=2,~=1.0,>1")), std::nullopt);
+  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet("<3,==2.1,>=1")), std::optional<std::string>("2.1"));
+  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet(">= v1.0 ,==2")), std::optional<std::string>("v1.0"));
+  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet("<3,!=2,~=1.0,>1")), std::nullopt);
 }
 
 TEST(MarkerEnvironments, UseTheMinimumPython)
 {
-  auto envs = tolvo::_generate_marker_environments(">=3.11.2,<4");
+  auto envs = tolvo::config::_generate_marker_environments(">=3.11.2,<4");
   ASSERT_EQ(envs.size(), 3U);
   const char* platforms[] = {"linux", "darwin", "win32"};
   const char* systems[] = {"Linux", "Darwin", "Win32"};
@@ -128,24 +129,24 @@ TEST(MarkerEnvironments, UseTheMinimumPython)
                                                           {"sys_platform", platforms[i]},
                                                           {"platform_system", systems[i]}}));
   }
-  auto pinned = tolvo::_generate_marker_environments("==3.11");
+  auto pinned = tolvo::config::_generate_marker_environments("==3.11");
   EXPECT_EQ(pinned[0].at("python_version"), "==3.11");
   EXPECT_EQ(pinned[0].at("python_full_version"), "==3.11.0");
-  EXPECT_THROW(tolvo::_generate_marker_environments(">=3.x"), tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::_generate_marker_environments(">=3.x"), tolvo::ValueError);
 }
 
 TEST(MarkerCovers, Table)
 {
-  auto m = [](const char* t) { return std::optional<tolvo::Marker>(tolvo::Marker(t)); };
-  EXPECT_TRUE(tolvo::_marker_covers(std::nullopt, std::nullopt, ">=3.10"));
-  EXPECT_TRUE(tolvo::_marker_covers(m("os_name=='nt'"), std::nullopt, ">=3.10"));
-  EXPECT_TRUE(tolvo::_marker_covers(m("os_name=='nt'"), m("os_name == \"nt\""), "garbage"));
-  EXPECT_FALSE(tolvo::_marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.10"));
-  EXPECT_TRUE(tolvo::_marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.11"));
+  auto m = [](const char* t) { return std::optional<tolvo::config::Marker>(tolvo::config::Marker(t)); };
+  EXPECT_TRUE(tolvo::config::_marker_covers(std::nullopt, std::nullopt, ">=3.10"));
+  EXPECT_TRUE(tolvo::config::_marker_covers(m("os_name=='nt'"), std::nullopt, ">=3.10"));
+  EXPECT_TRUE(tolvo::config::_marker_covers(m("os_name=='nt'"), m("os_name == \"nt\""), "garbage"));
+  EXPECT_FALSE(tolvo::config::_marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.10"));
+  EXPECT_TRUE(tolvo::config::_marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.11"));
   // Undefined comparisons skip the environment rather than fail.
-  EXPECT_TRUE(tolvo::_marker_covers(std::nullopt, m("sys_platform ~= 'linux'"), ">=3.10"));
+  EXPECT_TRUE(tolvo::config::_marker_covers(std::nullopt, m("sys_platform ~= 'linux'"), ">=3.10"));
   // With "==3.11" as python_version, version comparisons hold nowhere.
-  EXPECT_FALSE(tolvo::_marker_covers(std::nullopt, m("python_version >= '3.8'"), "==3.11"));
+  EXPECT_FALSE(tolvo::config::_marker_covers(std::nullopt, m("python_version >= '3.8'"), "==3.11"));
 }
 
 } // namespace

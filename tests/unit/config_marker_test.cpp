@@ -19,7 +19,7 @@ class MarkerText : public ::testing::TestWithParam<TextCase>
 
 TEST_P(MarkerText, Normalises)
 {
-  EXPECT_EQ(tolvo::Marker(GetParam().text).str(), GetParam().normal);
+  EXPECT_EQ(tolvo::config::Marker(GetParam().text).str(), GetParam().normal);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -35,6 +35,12 @@ INSTANTIATE_TEST_SUITE_P(
     TextCase{"'linux' in sys_platform", "\"linux\" in sys_platform"},
     TextCase{"sys_platform not  in 'win32'", "sys_platform not in \"win32\""},
     TextCase{"((python_version < '3'))", "python_version < \"3\""},
+    // Parentheses that group an "or" under an "and" carry meaning, however
+    // many there are.
+    TextCase{"python_version>'3' and ((os_name=='a' or os_name=='b'))",
+             "python_version > \"3\" and (os_name == \"a\" or os_name == \"b\")"},
+    TextCase{"(((os_name=='a' or os_name=='b'))) and python_version>'3'",
+             "(os_name == \"a\" or os_name == \"b\") and python_version > \"3\""},
     TextCase{"(os_name == 'a') or (os_name == 'b' and os_name ~= 'c')",
              "os_name == \"a\" or (os_name == \"b\" and os_name ~= \"c\")"},
     TextCase{"extra == 'Foo_Bar'", "extra == \"foo-bar\""}, TextCase{"'A.B' == extra", "\"a-b\" == extra"},
@@ -46,7 +52,7 @@ class InvalidMarker : public ::testing::TestWithParam<std::string>
 
 TEST_P(InvalidMarker, Throws)
 {
-  EXPECT_THROW(tolvo::Marker{GetParam()}, tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::Marker{GetParam()}, tolvo::ValueError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InvalidMarker,
@@ -65,7 +71,7 @@ class MarkerEvaluation : public ::testing::TestWithParam<EvalCase>
 {
 };
 
-const tolvo::MarkerEnvironment ENV = {{"python_version", "3.10"},
+const tolvo::config::MarkerEnvironment ENV = {{"python_version", "3.10"},
                                       {"python_full_version", "3.10.0"},
                                       {"sys_platform", "linux"},
                                       {"platform_system", "Linux"},
@@ -73,7 +79,7 @@ const tolvo::MarkerEnvironment ENV = {{"python_version", "3.10"},
 
 TEST_P(MarkerEvaluation, Evaluates)
 {
-  EXPECT_EQ(tolvo::Marker(GetParam().marker).evaluate(ENV), GetParam().expected) << GetParam().marker;
+  EXPECT_EQ(tolvo::config::Marker(GetParam().marker).evaluate(ENV), GetParam().expected) << GetParam().marker;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -87,6 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                     EvalCase{"platform_system < 'Z'", false}, EvalCase{"platform_system >= 'Linux'", true},
                     EvalCase{"python_version == 'abc'", false},
                     EvalCase{"python_version === '3.10'", true}, EvalCase{"python_full_version === '3.10'", false}, EvalCase{"extra == 'Foo_Bar'", true},
+                    EvalCase{"os_name == 'posix' and (extra == 'Foo_Bar')", true},
                     EvalCase{"os_name == 'posix' and sys_platform == 'linux' or sys_platform == 'win32'", true},
                     EvalCase{"sys_platform == 'win32' or sys_platform == 'darwin'", false},
                     EvalCase{"(sys_platform == 'win32' or python_version >= '3') and platform_system == 'Linux'",
@@ -98,7 +105,7 @@ class UndefinedComparison : public ::testing::TestWithParam<std::string>
 
 TEST_P(UndefinedComparison, Throws)
 {
-  EXPECT_THROW((void)tolvo::Marker(GetParam()).evaluate(ENV), tolvo::ValueError);
+  EXPECT_THROW((void)tolvo::config::Marker(GetParam()).evaluate(ENV), tolvo::ValueError);
 }
 
 // Every term is evaluated, so an undefined one fails even after a true "or".
@@ -109,18 +116,18 @@ INSTANTIATE_TEST_SUITE_P(Table, UndefinedComparison,
 
 TEST(Marker, EvaluatesWithMachineDefaults)
 {
-  const auto& env = tolvo::default_marker_environment();
+  const auto& env = tolvo::config::default_marker_environment();
   EXPECT_EQ(env.at("os_name"), "posix");
   EXPECT_EQ(env.at("extra"), "");
   EXPECT_FALSE(env.at("platform_machine").empty());
-  EXPECT_TRUE(tolvo::Marker("os_name == 'posix' and extra == ''").evaluate());
-  EXPECT_TRUE(tolvo::Marker("platform_machine == '" + env.at("platform_machine") + "'").evaluate());
+  EXPECT_TRUE(tolvo::config::Marker("os_name == 'posix' and extra == ''").evaluate());
+  EXPECT_TRUE(tolvo::config::Marker("platform_machine == '" + env.at("platform_machine") + "'").evaluate());
 }
 
 TEST(Marker, EqualityIsByNormalText)
 {
-  EXPECT_EQ(tolvo::Marker("os_name=='a'"), tolvo::Marker("os.name == \"a\""));
-  EXPECT_FALSE(tolvo::Marker("os_name=='a'") == tolvo::Marker("os_name=='b'"));
+  EXPECT_EQ(tolvo::config::Marker("os_name=='a'"), tolvo::config::Marker("os.name == \"a\""));
+  EXPECT_FALSE(tolvo::config::Marker("os_name=='a'") == tolvo::config::Marker("os_name=='b'"));
 }
 
 } // namespace

@@ -20,7 +20,7 @@ class RequirementText : public ::testing::TestWithParam<TextCase>
 
 TEST_P(RequirementText, Normalises)
 {
-  EXPECT_EQ(tolvo::Requirement(GetParam().text).str(), GetParam().normal);
+  EXPECT_EQ(tolvo::config::Requirement(GetParam().text).str(), GetParam().normal);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -41,7 +41,7 @@ class InvalidRequirement : public ::testing::TestWithParam<std::string>
 TEST_P(InvalidRequirement, ThrowsNamingText)
 {
   try {
-    tolvo::Requirement r(GetParam());
+    tolvo::config::Requirement r(GetParam());
     FAIL() << r.str();
   } catch (const tolvo::ValueError& e) {
     EXPECT_NE(std::string(e.what()).find("'" + GetParam() + "'"), std::string::npos) << e.what();
@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(Table, InvalidRequirement,
 
 TEST(Requirement, Fields)
 {
-  tolvo::Requirement r("Foo.Bar [x,y] >=1.0,!=1.5 ; sys_platform == 'linux'");
+  tolvo::config::Requirement r("Foo.Bar [x,y] >=1.0,!=1.5 ; sys_platform == 'linux'");
   EXPECT_EQ(r.name, "Foo.Bar");
   EXPECT_EQ(r.extras, (std::set<std::string>{"x", "y"}));
   EXPECT_EQ(r.specifier.size(), 2U);
@@ -66,9 +66,9 @@ TEST(Requirement, Fields)
 
 TEST(CanonicalName, Pep503)
 {
-  EXPECT_EQ(tolvo::canonicalize_name("Foo_Bar.baz"), "foo-bar-baz");
-  EXPECT_EQ(tolvo::canonicalize_name("a-_.-b"), "a-b");
-  EXPECT_EQ(tolvo::canonicalize_name("PYTEST"), "pytest");
+  EXPECT_EQ(tolvo::config::canonicalize_name("Foo_Bar.baz"), "foo-bar-baz");
+  EXPECT_EQ(tolvo::config::canonicalize_name("a-_.-b"), "a-b");
+  EXPECT_EQ(tolvo::config::canonicalize_name("PYTEST"), "pytest");
 }
 
 } // namespace

@@ -14,7 +14,7 @@ class ValidSpecifier : public ::testing::TestWithParam<std::string>
 
 TEST_P(ValidSpecifier, Parses)
 {
-  EXPECT_NO_THROW(tolvo::Specifier{GetParam()});
+  EXPECT_NO_THROW(tolvo::config::Specifier{GetParam()});
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ValidSpecifier,
@@ -28,7 +28,7 @@ class InvalidSpecifier : public ::testing::TestWithParam<std::string>
 
 TEST_P(InvalidSpecifier, Throws)
 {
-  EXPECT_THROW(tolvo::Specifier{GetParam()}, tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::Specifier{GetParam()}, tolvo::ValueError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InvalidSpecifier,
@@ -37,11 +37,11 @@ INSTANTIATE_TEST_SUITE_P(Table, InvalidSpecifier,
 
 TEST(Specifier, KeepsTextAsWrittenAndMessageNamesIt)
 {
-  tolvo::Specifier s("  >=  v1.0.0 ");
+  tolvo::config::Specifier s("  >=  v1.0.0 ");
   EXPECT_EQ(s.op(), ">=");
   EXPECT_EQ(s.version(), "v1.0.0");
   try {
-    tolvo::Specifier bad(">=1.0.*");
+    tolvo::config::Specifier bad(">=1.0.*");
     FAIL() << bad.str();
   } catch (const tolvo::ValueError& e) {
     EXPECT_STREQ(e.what(), "Invalid specifier: '>=1.0.*'");
@@ -50,15 +50,15 @@ TEST(Specifier, KeepsTextAsWrittenAndMessageNamesIt)
 
 TEST(SpecifierSet, IteratesInWrittenOrderAndSkipsEmptyParts)
 {
-  tolvo::SpecifierSet set(" >=1.0 , ,<2, !=1.5");
+  tolvo::config::SpecifierSet set(" >=1.0 , ,<2, !=1.5");
   std::vector<std::string> texts;
   for (const auto& s : set) {
     texts.push_back(s.str());
   }
   EXPECT_EQ(texts, (std::vector<std::string>{">=1.0", "<2", "!=1.5"}));
   EXPECT_EQ(set.str(), "!=1.5,<2,>=1.0");
-  EXPECT_TRUE(tolvo::SpecifierSet("").empty());
-  EXPECT_THROW(tolvo::SpecifierSet(">=1.0,foo"), tolvo::ValueError);
+  EXPECT_TRUE(tolvo::config::SpecifierSet("").empty());
+  EXPECT_THROW(tolvo::config::SpecifierSet(">=1.0,foo"), tolvo::ValueError);
 }
 
 struct ContainsCase
@@ -75,7 +75,7 @@ class SpecifierContains : public ::testing::TestWithParam<ContainsCase>
 TEST_P(SpecifierContains, MatchesPep440)
 {
   const auto& c = GetParam();
-  EXPECT_EQ(tolvo::SpecifierSet(c.spec).contains(tolvo::Version(c.version)), c.expected) << c.spec << " " << c.version;
+  EXPECT_EQ(tolvo::config::SpecifierSet(c.spec).contains(tolvo::config::Version(c.version)), c.expected) << c.spec << " " << c.version;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,8 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SpecifierSet, PrereleasesCanBeRefused)
 {
-  EXPECT_FALSE(tolvo::SpecifierSet(">=1.0").contains(tolvo::Version("2.0a1"), false));
-  EXPECT_TRUE(tolvo::SpecifierSet(">=1.0").contains(tolvo::Version("2.0"), false));
+  EXPECT_FALSE(tolvo::config::SpecifierSet(">=1.0").contains(tolvo::config::Version("2.0a1"), false));
+  EXPECT_TRUE(tolvo::config::SpecifierSet(">=1.0").contains(tolvo::config::Version("2.0"), false));
 }
 
 } // namespace

@@ -9,8 +9,8 @@
 
 namespace {
 
-using tolvo::fill_template;
-using tolvo::TemplateValues;
+using tolvo::config::fill_template;
+using tolvo::config::TemplateValues;
 
 struct FillCase
 {
@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReadTemplate, UnknownTemplateIsNotFound)
 {
-  EXPECT_THROW(tolvo::read_template("setup.cfg.tpl"), tolvo::NotFoundError);
+  EXPECT_THROW(tolvo::config::read_template("setup.cfg.tpl"), tolvo::NotFoundError);
 }
 
 // Each placeholder of a built-in template is used and lands where it should.
@@ -85,13 +85,13 @@ TEST(BuiltInTemplates, PyprojectUsesEveryPlaceholderAndParses)
                               {"author_name", "Ann"},   {"author_email", "ann@example.org"},
                               {"license_spdx", "MIT"}, {"python_version", ">=3.11"}};
   const std::string filled =
-    fill_template("pyproject.toml.tpl", tolvo::read_template("pyproject.toml.tpl"), values);
+    fill_template("pyproject.toml.tpl", tolvo::config::read_template("pyproject.toml.tpl"), values);
   for (const auto& [name, value] : values) {
     EXPECT_NE(filled.find(value), std::string::npos) << name;
   }
   EXPECT_NE(filled.find("license = \"MIT\""), std::string::npos);
   std::istringstream stream(filled);
-  const tolvo::ProjectConfig config(stream);
+  const tolvo::config::ProjectConfig config(stream);
   EXPECT_EQ(config.name(), "demo_pkg");
   EXPECT_EQ(config.requires_python(), ">=3.11");
   EXPECT_FALSE(config.build_system_requires().empty());
@@ -109,7 +109,7 @@ TEST(BuiltInTemplates, PyprojectUsesEveryPlaceholderAndParses)
 
 TEST(BuiltInTemplates, PyprojectRejectsAMissingPlaceholderValue)
 {
-  const std::string text = tolvo::read_template("pyproject.toml.tpl");
+  const std::string text = tolvo::config::read_template("pyproject.toml.tpl");
   const char* names[] = {"name",         "description",  "author_name",
                          "author_email", "license_spdx", "python_version"};
   for (const char* left_out : names) {
@@ -126,12 +126,12 @@ TEST(BuiltInTemplates, PyprojectRejectsAMissingPlaceholderValue)
 
 TEST(BuiltInTemplates, WorkflowUsesProjectName)
 {
-  const std::string filled = fill_template("build.yml.tpl", tolvo::read_template("build.yml.tpl"),
+  const std::string filled = fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"),
                                            {{"project_name", "demo_pkg"}});
   EXPECT_NE(filled.find("demo_pkg"), std::string::npos);
   // The workflow has no literal braces, so none survive filling.
   EXPECT_EQ(filled.find_first_of("{}"), std::string::npos);
-  EXPECT_THROW(fill_template("build.yml.tpl", tolvo::read_template("build.yml.tpl"), {}),
+  EXPECT_THROW(fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"), {}),
                tolvo::ValueError);
 }
 

@@ -20,7 +20,7 @@ class VersionNormalisation : public ::testing::TestWithParam<NormCase>
 
 TEST_P(VersionNormalisation, GivesNormalText)
 {
-  EXPECT_EQ(tolvo::Version(GetParam().text).str(), GetParam().normal);
+  EXPECT_EQ(tolvo::config::Version(GetParam().text).str(), GetParam().normal);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, VersionNormalisation,
@@ -42,8 +42,8 @@ class InvalidVersion : public ::testing::TestWithParam<std::string>
 
 TEST_P(InvalidVersion, Throws)
 {
-  EXPECT_THROW(tolvo::Version{GetParam()}, tolvo::ValueError);
-  EXPECT_FALSE(tolvo::Version::try_parse(GetParam()).has_value());
+  EXPECT_THROW(tolvo::config::Version{GetParam()}, tolvo::ValueError);
+  EXPECT_FALSE(tolvo::config::Version::try_parse(GetParam()).has_value());
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InvalidVersion,
@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(Table, InvalidVersion,
 TEST(Version, InvalidMessageNamesText)
 {
   try {
-    tolvo::Version v("3.8.*");
+    tolvo::config::Version v("3.8.*");
     FAIL() << v.str();
   } catch (const tolvo::ValueError& e) {
     EXPECT_STREQ(e.what(), "Invalid version: '3.8.*'");
@@ -68,8 +68,8 @@ TEST(Version, TotalOrder)
     "1.0", "1.0+abc", "1.0+abc.5", "1.0+1", "1.0+2", "1.0.post1.dev1", "1.0.post1", "1.0.post2",
     "1.1.dev1", "1.1", "1.10", "2", "99999999999999999999999", "1!0.1"};
   for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
-    tolvo::Version a(ordered[i]);
-    tolvo::Version b(ordered[i + 1]);
+    tolvo::config::Version a(ordered[i]);
+    tolvo::config::Version b(ordered[i + 1]);
     EXPECT_LT(a, b) << ordered[i] << " < " << ordered[i + 1];
     EXPECT_GT(b, a) << ordered[i + 1] << " > " << ordered[i];
   }
@@ -77,23 +77,23 @@ TEST(Version, TotalOrder)
 
 TEST(Version, TrailingZerosAndSpellingsAreEqual)
 {
-  EXPECT_EQ(tolvo::Version("1.0"), tolvo::Version("1.0.0"));
-  EXPECT_EQ(tolvo::Version("1"), tolvo::Version("v1.0.0.0"));
-  EXPECT_EQ(tolvo::Version("1.0c1"), tolvo::Version("1.0rc1"));
-  EXPECT_EQ(tolvo::Version("1.0-1"), tolvo::Version("1.0.post1"));
-  EXPECT_NE(tolvo::Version("1.0+a"), tolvo::Version("1.0"));
-  EXPECT_EQ(tolvo::Version("1.0").str(), "1.0");
-  EXPECT_EQ(tolvo::Version("1.0.0").str(), "1.0.0");
+  EXPECT_EQ(tolvo::config::Version("1.0"), tolvo::config::Version("1.0.0"));
+  EXPECT_EQ(tolvo::config::Version("1"), tolvo::config::Version("v1.0.0.0"));
+  EXPECT_EQ(tolvo::config::Version("1.0c1"), tolvo::config::Version("1.0rc1"));
+  EXPECT_EQ(tolvo::config::Version("1.0-1"), tolvo::config::Version("1.0.post1"));
+  EXPECT_NE(tolvo::config::Version("1.0+a"), tolvo::config::Version("1.0"));
+  EXPECT_EQ(tolvo::config::Version("1.0").str(), "1.0");
+  EXPECT_EQ(tolvo::config::Version("1.0.0").str(), "1.0.0");
 }
 
 TEST(Version, Properties)
 {
-  EXPECT_TRUE(tolvo::Version("1.0a1").is_prerelease());
-  EXPECT_TRUE(tolvo::Version("1.0.dev1").is_prerelease());
-  EXPECT_FALSE(tolvo::Version("1.0.post1").is_prerelease());
-  EXPECT_TRUE(tolvo::Version("1.0.post1").is_postrelease());
-  EXPECT_EQ(tolvo::Version("1!2.0rc1.post3+x").base_version(), "1!2.0");
-  EXPECT_EQ(tolvo::Version("2.0rc1.post3+x").public_str(), "2.0rc1.post3");
+  EXPECT_TRUE(tolvo::config::Version("1.0a1").is_prerelease());
+  EXPECT_TRUE(tolvo::config::Version("1.0.dev1").is_prerelease());
+  EXPECT_FALSE(tolvo::config::Version("1.0.post1").is_prerelease());
+  EXPECT_TRUE(tolvo::config::Version("1.0.post1").is_postrelease());
+  EXPECT_EQ(tolvo::config::Version("1!2.0rc1.post3+x").base_version(), "1!2.0");
+  EXPECT_EQ(tolvo::config::Version("2.0rc1.post3+x").public_str(), "2.0rc1.post3");
 }
 
 } // namespace

@@ -1,8 +1,11 @@
-// The lint runner's pure parts: tool table, kept extras, display lines,
-// PYTHONPATH composition and where the tool's own files are found.
+// The lint runner's pure parts: kept extras, display lines, PYTHONPATH
+// composition and where the tool's own files are found.
 
+#include "tolvo/lint/lint_display.hpp"
 #include "tolvo/lint/lint_runner.hpp"
-#include "tolvo/venv/quiet_runner.hpp"
+#include "tolvo/lint/module_path.hpp"
+#include "tolvo/platform/text.hpp"
+#include "tolvo/venv/spinner.hpp"
 
 #include "support/scoped_temp_dir.hpp"
 
@@ -10,34 +13,14 @@
 
 #include <tuple>
 
-namespace tolvo {
+namespace tolvo::lint {
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(LintToolTable, OrderAndArgumentsWithAndWithoutFix)
+config::Extras groups(const std::vector<std::string>& names)
 {
-  for (const bool fix : {false, true}) {
-    const std::vector<LintTool> table = lint_tool_table(fix);
-    ASSERT_EQ(table.size(), 5U);
-    const std::vector<std::string> ruff = fix ? std::vector<std::string>{"check", "--fix"}
-                                              : std::vector<std::string>{"check"};
-    EXPECT_EQ(table[0].label, "ruff");
-    EXPECT_EQ(table[0].args, ruff);
-    EXPECT_EQ(table[1].label, "basedpyright");
-    EXPECT_EQ(table[1].args, std::vector<std::string>{"--project=pyproject.toml"});
-    EXPECT_EQ(table[2].label, "dodgy");
-    EXPECT_EQ(table[2].args, std::vector<std::string>{"--zero-exit"});
-    EXPECT_EQ(table[3].label, "pyroma");
-    EXPECT_EQ(table[3].args, std::vector<std::string>{"."});
-    EXPECT_EQ(table[4].label, "tolvo");
-    EXPECT_EQ(table[4].args, std::vector<std::string>{"config-diff"});
-  }
-}
-
-Extras groups(const std::vector<std::string>& names)
-{
-  Extras extras;
+  config::Extras extras;
   for (const std::string& name : names) {
     extras.push_back({name, {"x"}});
   }
@@ -80,7 +63,7 @@ TEST(LintProgressLines, RunningChecksShowTheFrameFinishedOnesTheirResult)
             "ruff: [\u2819]\nbasedpyright: PASS\ndodgy: FAIL (2)\npyroma: [\u2819]\ntolvo: [\u2819]\n");
   // Every frame index picks its own frame; indices wrap at ten.
   for (std::size_t i = 0; i < 12; ++i) {
-    const std::string frame(SPINNER_FRAMES[i % 10]);
+    const std::string frame(venv::SPINNER_FRAMES[i % 10]);
     EXPECT_EQ(lint_progress_lines({{"ruff", std::nullopt}}, i), "ruff: [" + frame + "]\n");
   }
   EXPECT_EQ(lint_progress_lines({}, 3), "");
@@ -91,7 +74,7 @@ TEST(LintProgressLines, ResultLinesAreNeverShorterThanProgressLines)
   // The final report overwrites the progress lines without clearing them.
   for (const LintTool& tool : lint_tool_table(false)) {
     const std::string progress = lint_progress_lines({{tool.label, std::nullopt}}, 0);
-    EXPECT_GE(character_count(lint_result_line(tool.label, 0)) + 1, character_count(progress));
+    EXPECT_GE(platform::character_count(lint_result_line(tool.label, 0)) + 1, platform::character_count(progress));
   }
 }
 
@@ -111,7 +94,7 @@ TEST(LintPythonpath, ModulePathFirstThenTheExistingParts)
 
 TEST(ModulePath, SitePackagesThenRepositorySourcesThenExecutableDirectory)
 {
-  const testing::ScopedTempDir temp;
+  const tolvo::testing::ScopedTempDir temp;
   const fs::path root = temp.path();
   fs::create_directories(root / "venv/bin");
   fs::create_directories(root / "venv/lib/python3.11/site-packages/tolvo");
@@ -128,11 +111,5 @@ TEST(ModulePath, SitePackagesThenRepositorySourcesThenExecutableDirectory)
   EXPECT_EQ(module_path_for_executable(root / "other/bin/tolvo"), (root / "other/bin").string());
 }
 
-TEST(ModulePath, FixedAtStartUp)
-{
-  EXPECT_FALSE(MODULE_PATH.empty());
-  EXPECT_EQ(MODULE_PATH, module_path_for_executable(fs::read_symlink("/proc/self/exe")));
-}
-
 } // namespace
-} // namespace tolvo
+} // namespace tolvo::lint

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-using tolvo::ConsoleStreams;
+using tolvo::platform::ConsoleStreams;
 using tolvo::Interrupted;
 
 namespace {
@@ -59,9 +59,9 @@ TEST_P(InterruptedStepTest, EndsWithoutShowingTheCapturedOutputAsAFailure)
   });
   try {
     if (c.spinner) {
-      tolvo::_spinner("Installing requirements", CHILD, true, console);
+      tolvo::venv::_spinner("Installing requirements", CHILD, true, console);
     } else {
-      tolvo::_chronic(CHILD, std::nullopt, true, console);
+      tolvo::venv::_chronic(CHILD, std::nullopt, true, console);
     }
     ADD_FAILURE() << "no Interrupted";
   } catch (const Interrupted& interrupted) {

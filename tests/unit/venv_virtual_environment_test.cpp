@@ -13,7 +13,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using tolvo::VirtualEnvironment;
+using tolvo::venv::VirtualEnvironment;
 
 namespace {
 
@@ -94,7 +94,7 @@ protected:
 
 TEST_F(VenvTest, FreshEnvironmentIsCreatedThenPipEnsuredAndUpgraded)
 {
-  const VirtualEnvironment venv = tolvo::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::get_venv();
   const std::string path = fs::canonical(m_project).string() + "/.venv";
   EXPECT_EQ(venv.path, path);
   EXPECT_EQ(venv.python, path + "/bin/python");
@@ -109,18 +109,18 @@ TEST_F(VenvTest, FreshEnvironmentIsCreatedThenPipEnsuredAndUpgraded)
 
 TEST_F(VenvTest, CompleteEnvironmentOnlyRunsThePipSteps)
 {
-  tolvo::get_venv();
+  tolvo::venv::get_venv();
   fs::remove(m_log);
-  const VirtualEnvironment venv = tolvo::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::get_venv();
   EXPECT_EQ(log_lines(), (std::vector<std::string>{venv.python + " -um ensurepip", venv.pip + " install --upgrade pip"}));
 }
 
 TEST_F(VenvTest, EnvironmentWithoutPipIsCreatedAgain)
 {
-  const VirtualEnvironment first = tolvo::get_venv();
+  const VirtualEnvironment first = tolvo::venv::get_venv();
   fs::remove(first.pip);
   fs::remove(m_log);
-  const VirtualEnvironment venv = tolvo::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::get_venv();
   ASSERT_EQ(log_lines().size(), 3U);
   EXPECT_NE(log_lines()[0].find(" -m venv --system-site-packages --upgrade " + venv.path), std::string::npos);
 }
@@ -129,7 +129,7 @@ TEST_F(VenvTest, SymbolicLinkIsResolvedToItsTarget)
 {
   fs::create_directories(m_dir / "elsewhere");
   fs::create_directory_symlink(m_dir / "elsewhere", m_project / ".venv");
-  const VirtualEnvironment venv = tolvo::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::get_venv();
   const std::string target = fs::canonical(m_dir / "elsewhere").string();
   EXPECT_EQ(venv.path, target);
   EXPECT_EQ(venv.python, target + "/bin/python");
@@ -139,16 +139,16 @@ TEST_F(VenvTest, SymbolicLinkIsResolvedToItsTarget)
 TEST_F(VenvTest, PathIsNormalisedBeforeResolving)
 {
   fs::create_directories(m_project / "sub");
-  EXPECT_EQ(tolvo::resolve_environment_path("sub/../missing/x"), fs::canonical(m_project).string() + "/missing/x");
+  EXPECT_EQ(tolvo::venv::resolve_environment_path("sub/../missing/x"), fs::canonical(m_project).string() + "/missing/x");
 }
 
 TEST_F(VenvTest, FailingStepStopsTheSequence)
 {
-  tolvo::get_venv();
+  tolvo::venv::get_venv();
   fs::remove(m_log);
   ::setenv("TOLVO_FAKE_FAIL", "python", 1);
   try {
-    tolvo::get_venv();
+    tolvo::venv::get_venv();
     FAIL() << "no CalledProcessError";
   } catch (const tolvo::CalledProcessError& error) {
     EXPECT_EQ(error.returncode(), 3);
@@ -158,51 +158,16 @@ TEST_F(VenvTest, FailingStepStopsTheSequence)
   EXPECT_EQ(log_lines().size(), 1U);
 }
 
-struct InstallCase
-{
-  std::vector<std::string> extras;
-  std::string target;
-};
-
-class InstallArgumentsTest : public VenvTest, public ::testing::WithParamInterface<InstallCase>
-{
-};
-
-TEST_P(InstallArgumentsTest, JoinsExtrasAsGiven)
-{
-  const VirtualEnvironment venv = tolvo::get_venv();
-  fs::remove(m_log);
-  venv.install(GetParam().extras);
-  EXPECT_EQ(log_lines(), (std::vector<std::string>{venv.pip + " install --quiet --editable " + GetParam().target}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         InstallArgumentsTest,
-                         ::testing::Values(InstallCase{{}, "."}, InstallCase{{"dev", "test"}, ".[dev,test]"},
-                                           InstallCase{{"test", "test"}, ".[test,test]"}));
-
-TEST_F(VenvTest, ToolSetsUseTheirArgumentLists)
-{
-  const VirtualEnvironment venv = tolvo::get_venv();
-  fs::remove(m_log);
-  venv.ensure_build_tools();
-  venv.ensure_test_tools();
-  venv.ensure_lint_tools();
-  EXPECT_EQ(log_lines(), (std::vector<std::string>{
-                           venv.pip + " install build wheel",
-                           venv.pip + " install -e .[test]",
-                           venv.pip + " install ruff vulture basedpyright dodgy pyroma",
-                         }));
-}
-
 TEST_F(VenvTest, RunMergesTheEnvironmentAndIsSafeFromSeveralThreads)
 {
-  const VirtualEnvironment venv = tolvo::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::get_venv();
   std::vector<tolvo::platform::CompletedProcess> results(5);
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < results.size(); ++i) {
     threads.emplace_back([&venv, &results, i] {
-      results[i] = venv.run({"-c", "x"}, tolvo::platform::Environment{{"TOLVO_EXTRA", std::to_string(i)}}, false, true);
+      results[i] = venv.run({"-c", "x"}, {.env = tolvo::platform::Environment{{"TOLVO_EXTRA", std::to_string(i)}},
+                                            .chronic = false,
+                                            .capture_output = true});
     });
   }
   for (std::thread& thread : threads) {
@@ -216,9 +181,10 @@ TEST_F(VenvTest, RunMergesTheEnvironmentAndIsSafeFromSeveralThreads)
 
 TEST_F(VenvTest, OpenRunReportsFailureOnlyThroughTheReturnCode)
 {
-  const VirtualEnvironment venv = tolvo::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::get_venv();
   ::setenv("TOLVO_FAKE_FAIL", "python", 1);
-  const auto result = venv.run({"-um", "pytest"}, std::nullopt, false, true);
+  const auto result = venv.run({"-um", "pytest"}, {.env = std::nullopt, .chronic = false, .capture_output = true});
   EXPECT_EQ(result.returncode, 3);
-  EXPECT_THROW(venv.run({"-um", "pytest"}, std::nullopt, true, false), tolvo::CalledProcessError);
+  EXPECT_THROW(venv.run({"-um", "pytest"}, {.env = std::nullopt, .chronic = true, .capture_output = false}),
+               tolvo::CalledProcessError);
 }

@@ -1,5 +1,5 @@
 #include "tolvo/errors.hpp"
-#include "tolvo/wheel/docker.hpp"
+#include "tolvo/wheel/engine.hpp"
 
 #include <gtest/gtest.h>
 
@@ -46,19 +46,19 @@ protected:
 
 TEST_F(DockerTest, MissingClientIsFalse)
 {
-  EXPECT_FALSE(tolvo::check_docker());
+  EXPECT_FALSE(tolvo::wheel::check_docker());
 }
 
 TEST_F(DockerTest, ClientExitStatusDecides)
 {
   make_docker("#!/bin/sh\n[ \"$1\" = --version ] && echo 'Docker version 1' && exit 0\nexit 9\n", fs::perms::owner_all);
-  EXPECT_TRUE(tolvo::check_docker());
+  EXPECT_TRUE(tolvo::wheel::check_docker());
   make_docker("#!/bin/sh\necho no engine >&2\nexit 1\n", fs::perms::owner_all);
-  EXPECT_FALSE(tolvo::check_docker());
+  EXPECT_FALSE(tolvo::wheel::check_docker());
 }
 
 TEST_F(DockerTest, ClientThatCannotBeExecutedIsAnError)
 {
   make_docker("#!/bin/sh\nexit 0\n", fs::perms::owner_read);
-  EXPECT_THROW(tolvo::check_docker(), tolvo::StartError);
+  EXPECT_THROW(tolvo::wheel::check_docker(), tolvo::StartError);
 }

@@ -1,7 +1,8 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/wheel/engine.hpp"
+#include "tolvo/wheel/engine_args.hpp"
 #include "tolvo/wheel/scripts.hpp"
-#include "tolvo/wheel/wheels.hpp"
+#include "tolvo/wheel/wheel_search.hpp"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,7 +1,9 @@
 #include "tolvo/cli/entry.hpp"
 
+#include "tolvo/cli/artefact_commands.hpp"
 #include "tolvo/cli/command_line.hpp"
-#include "tolvo/cli/handlers.hpp"
+#include "tolvo/cli/init_command.hpp"
+#include "tolvo/cli/project_commands.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
 
@@ -32,6 +34,24 @@ void change_directory(const std::string& directory)
 }
 
 } // namespace
+
+ErrorReport error_report(const std::exception& error)
+{
+  const auto* known = dynamic_cast<const Error*>(&error);
+  if (known == nullptr) {
+    return {"tolvo: error: " + std::string(error.what()) + "\n", 1};
+  }
+  const int status = dynamic_cast<const UsageError*>(known) != nullptr ? 2 : 1;
+  std::string text = error.what();
+  if (!known->whole_line()) {
+    const std::string where = known->context().empty() ? "" : known->context() + ": ";
+    text = "tolvo: error: " + where + text;
+  }
+  if (text.empty() || text.back() != '\n') {
+    text += '\n';
+  }
+  return {text, status};
+}
 
 int main(const std::optional<std::vector<std::string>>& argv)
 {
@@ -69,10 +89,9 @@ int program_entry(int argc, char** argv, std::string_view version)
   } catch (const std::exception& error) {
     std::cout << std::flush;
     std::fflush(stdout);
-    const auto* known = dynamic_cast<const Error*>(&error);
-    const std::string where = known != nullptr && !known->context().empty() ? known->context() + ": " : "";
-    std::cerr << "tolvo: error: " << where << error.what() << std::endl;
-    status = 1;
+    const ErrorReport report = error_report(error);
+    std::cerr << report.text << std::flush;
+    status = report.status;
   }
   // A signal that came after the last child had ended still ends the tool
   // as interrupted, whatever the command made of its work.

@@ -2,9 +2,9 @@
 
 // A small command-line grammar in the shape users know from Python tools:
 // flags, one-value options, choices, optional and repeated positionals,
-// sub-commands, -h/--help and --version, unique-prefix long options. Usage
-// errors print the usage and "<prog>: error: <msg>" and throw
-// ExitRequest(2); help and version print and throw ExitRequest(0).
+// sub-commands, -h/--help and --version, unique-prefix long options. A usage
+// error throws UsageError carrying the usage and "<prog>: error: <msg>";
+// help and version print and throw ExitRequest(0).
 
 #include "tolvo/cli/namespace.hpp"
 
@@ -62,8 +62,8 @@ public:
   /// Adds a command and returns its parser (program name "<prog> <name>").
   Parser& add_command(const std::string& name, std::string help);
 
-  /// Where help, version and error texts go (this parser and its commands).
-  void set_streams(std::ostream& out, std::ostream& err);
+  /// Where help and version texts go (this parser and its commands).
+  void set_output(std::ostream& out);
 
   Namespace parse(const std::vector<std::string>& arguments) const;
 
@@ -73,6 +73,11 @@ public:
   const std::string& prog() const noexcept
   {
     return m_prog;
+  }
+
+  static bool is_positional(Kind kind) noexcept
+  {
+    return kind == Kind::optional_positional || kind == Kind::repeated_positional;
   }
 
 private:
@@ -95,7 +100,6 @@ private:
   std::string m_command_dest;
   std::vector<Command> m_commands;
   std::ostream* m_out;
-  std::ostream* m_err;
 };
 
 } // namespace tolvo::cli

@@ -1,7 +1,6 @@
 #include "tolvo/cli/init_command.hpp"
 
 #include "tolvo/cli/grammar.hpp"
-#include "tolvo/cli/handlers.hpp"
 #include "tolvo/config/template.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
@@ -94,12 +93,12 @@ void write_new_file(const fs::path& path, const std::string& text)
 }
 
 void write_from_template(const fs::path& path, const char* template_name,
-                         const TemplateValues& values)
+                         const config::TemplateValues& values)
 {
   if (exists_at(path)) {
     return;
   }
-  write_new_file(path, fill_template(template_name, read_template(template_name), values));
+  write_new_file(path, config::fill_template(template_name, config::read_template(template_name), values));
 }
 
 } // namespace
@@ -110,7 +109,7 @@ std::optional<std::string> get_arg(const std::optional<std::string>& value,
   if (value && !value->empty()) {
     return value;
   }
-  if (::isatty(STDIN_FILENO) == 0) {
+  if (!platform::stdin_is_terminal()) {
     return std::nullopt;
   }
   std::cout << prompt << std::flush;

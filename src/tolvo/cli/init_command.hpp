@@ -2,6 +2,8 @@
 
 // The init command: a new project scaffolded from the built-in templates.
 
+#include "tolvo/cli/handlers.hpp"
+
 #include <optional>
 #include <string>
 
@@ -17,5 +19,10 @@ std::optional<std::string> get_arg(const std::optional<std::string>& value,
 /// project: not empty, not absolute, no ".." component. Nested names such as
 /// "a/b" are fine.
 void _check_project_name(const std::string& name);
+
+/// Scaffolds a project: pyproject.toml, the package directory with an
+/// empty __init__.py, and .github/workflows/build.yml; existing files are
+/// left alone. Returns 1 after the usage line when a value is missing.
+int cmd_init(const Namespace& args, const Parser& parser);
 
 } // namespace tolvo::cli

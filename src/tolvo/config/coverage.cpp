@@ -1,5 +1,6 @@
 #include "tolvo/config/coverage.hpp"
 
+#include "tolvo/config/coverage_detail.hpp"
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/config/packaging/requirement.hpp"
 #include "tolvo/errors.hpp"
@@ -8,7 +9,7 @@
 #include <cctype>
 #include <unordered_map>
 
-namespace tolvo {
+namespace tolvo::config {
 
 namespace {
 
@@ -80,11 +81,11 @@ bool _specifier_covers(const SpecifierSet& exp_spec, const SpecifierSet& act_spe
   return act_min && Version(*act_min) >= Version(*exp_min);
 }
 
-std::vector<std::map<std::string, std::string>> _generate_marker_environments(const std::string& requires_python)
+std::vector<MarkerEnvironment> _generate_marker_environments(const std::string& requires_python)
 {
   SpecifierSet spec(requires_python);
   std::string test_version = first_with_op(spec, ">=").value_or(requires_python);
-  std::vector<std::map<std::string, std::string>> envs;
+  std::vector<MarkerEnvironment> envs;
   for (std::string platform : {"linux", "darwin", "win32"}) {
     std::string system = platform;
     std::transform(system.begin(), system.end(), system.begin(),
@@ -111,7 +112,7 @@ bool _marker_covers(const std::optional<Marker>& exp_marker, const std::optional
       if (expected && !actual) {
         return false;
       }
-    } catch (const Error&) {
+    } catch (const ValueError&) {
       // A marker that cannot be judged here says nothing about coverage.
       continue;
     }
@@ -145,4 +146,4 @@ std::vector<std::string> requirements_not_satisfied_by(const std::vector<std::st
   return missing;
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tolvo {
+namespace tolvo::config {
 
 struct ProjectConfig::Document
 {
@@ -197,9 +197,9 @@ std::string read_file(const std::filesystem::path& path)
   return bytes;
 }
 
-} // namespace
-
-std::filesystem::path ProjectConfig::_find_pyproject()
+// The absolute path of the pyproject.toml governing the working directory:
+// the nearest one in it or its ancestors.
+std::filesystem::path _find_pyproject()
 {
   std::error_code error;
   std::filesystem::path directory = std::filesystem::current_path(error);
@@ -219,6 +219,8 @@ std::filesystem::path ProjectConfig::_find_pyproject()
   }
   throw NotFoundError("pyproject.toml not found");
 }
+
+} // namespace
 
 ProjectConfig::ProjectConfig()
   : ProjectConfig(_find_pyproject())
@@ -323,4 +325,4 @@ std::optional<std::string> ProjectConfig::requires_python() const
   return expect_string(*value, "project.requires-python");
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

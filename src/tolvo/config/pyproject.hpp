@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace tolvo {
+namespace tolvo::config {
 
 /// One optional-dependency group: its name and its requirement strings.
 struct ExtraGroup
@@ -57,13 +57,9 @@ public:
   /// `project.requires-python`, or none; a missing `project` is tolerated.
   std::optional<std::string> requires_python() const;
 
-  /// The absolute path of the pyproject.toml governing the working
-  /// directory: the nearest one in it or its ancestors.
-  static std::filesystem::path _find_pyproject();
-
 private:
   struct Document;
   std::unique_ptr<const Document> _data;
 };
 
-} // namespace tolvo
+} // namespace tolvo::config

@@ -1,10 +1,10 @@
 #include "tolvo/config/template.hpp"
 
-#include "tolvo/config/templates.hpp"
+#include "tolvo/config/embedded_templates.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
 
-namespace tolvo {
+namespace tolvo::config {
 
 std::string read_template(std::string_view name)
 {
@@ -64,4 +64,4 @@ std::string fill_template(std::string_view template_name, std::string_view text,
   return filled;
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

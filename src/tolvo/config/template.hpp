@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace tolvo {
+namespace tolvo::config {
 
 /// Placeholder name to value.
 using TemplateValues = std::map<std::string, std::string, std::less<>>;
@@ -26,4 +26,4 @@ std::string read_template(std::string_view name);
 std::string fill_template(std::string_view template_name, std::string_view text,
                           const TemplateValues& values);
 
-} // namespace tolvo
+} // namespace tolvo::config

@@ -2,29 +2,22 @@
 
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
+#include "tolvo/platform/spawn.hpp"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <iostream>
 #include <memory>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace tolvo::platform {
 
 namespace {
-
-constexpr const char* DEFAULT_PATH = "/usr/local/bin:/usr/bin:/bin";
 
 using Clock = std::chrono::steady_clock;
 
@@ -34,44 +27,6 @@ constexpr std::chrono::seconds INTERRUPT_GRACE{3};
 
 // How often an interrupted wait looks at the clock and for a repeated signal.
 constexpr int INTERRUPTED_POLL_MS = 100;
-
-bool is_executable_file(const std::string& candidate)
-{
-  struct stat info{};
-  return ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0;
-}
-
-// Looks `program` up on `search_path` the way execvp does, so the child
-// is found on the PATH it will itself see, not on ours. Returns the path
-// or sets `error_number`.
-std::string resolve_program(const std::string& program, const std::string& search_path, int& error_number)
-{
-  if (program.find('/') != std::string::npos) {
-    return program;
-  }
-  error_number = ENOENT;
-  if (program.empty()) {
-    return {};
-  }
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t end = search_path.find(':', start);
-    std::string dir = search_path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + program;
-    if (is_executable_file(candidate)) {
-      error_number = 0;
-      return candidate;
-    }
-    if (::access(candidate.c_str(), F_OK) == 0) {
-      error_number = EACCES;
-    }
-    if (end == std::string::npos) {
-      break;
-    }
-    start = end + 1;
-  }
-  return {};
-}
 
 void close_fd(int& fd)
 {
@@ -96,20 +51,6 @@ int open_pidfd(pid_t pid)
 }
 
 } // namespace
-
-Environment current_environment()
-{
-  Environment result;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const std::string text(*entry);
-    const std::size_t equals = text.find('=');
-    if (equals == std::string::npos) {
-      continue;
-    }
-    result.emplace(text.substr(0, equals), text.substr(equals + 1));
-  }
-  return result;
-}
 
 struct ChildProcess::State
 {
@@ -267,98 +208,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOpti
     throw StartError("", "cannot run an empty argument list", EINVAL);
   }
 
-  std::vector<std::string> env_texts;
-  std::string search_path;
-  if (options.env) {
-    for (const auto& [name, value] : *options.env) {
-      env_texts.push_back(name + "=" + value);
-    }
-    const auto found = options.env->find("PATH");
-    search_path = found != options.env->end() ? found->second : DEFAULT_PATH;
-  } else {
-    const char* inherited = ::getenv("PATH");
-    search_path = inherited != nullptr ? inherited : DEFAULT_PATH;
-  }
-
-  int error_number = 0;
-  const std::string program = resolve_program(args.front(), search_path, error_number);
-  if (program.empty()) {
-    throw StartError(args.front(), "cannot run '" + args.front() + "': " + std::strerror(error_number), error_number);
-  }
-
-  int out_pipe[2] = {-1, -1};
-  int err_pipe[2] = {-1, -1};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (options.capture) {
-    // Close-on-exec from birth, so a child started meanwhile by another
-    // thread never holds our write ends open.
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
-      const int saved = errno;
-      posix_spawn_file_actions_destroy(&actions);
-      for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-        if (fd >= 0) {
-          ::close(fd);
-        }
-      }
-      throw StartError(args.front(), std::string("pipe2: ") + std::strerror(saved), saved);
-    }
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
-  } else {
-    // The child writes to our terminal: what we buffered must come first.
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(stdout);
-    std::fflush(stderr);
-  }
-
-  std::vector<char*> argv;
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& text : env_texts) {
-    envp.push_back(text.data());
-  }
-  envp.push_back(nullptr);
-
-  // The child starts with the signals we catch at their defaults and none
-  // blocked, whichever thread starts it.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  const sigset_t defaults = caught_signals();
-  sigset_t unblocked;
-  sigemptyset(&unblocked);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setsigmask(&attributes, &unblocked);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-  pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
-                               options.env ? envp.data() : environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (options.capture) {
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-  }
-  if (rc != 0) {
-    if (options.capture) {
-      ::close(out_pipe[0]);
-      ::close(err_pipe[0]);
-    }
-    throw StartError(args.front(), "cannot run '" + args.front() + "': " + std::strerror(rc), rc);
-  }
-  state->pid = pid;
+  const Spawned spawned = spawn(args, options);
+  state->pid = spawned.pid;
   // A signal that came while we were starting it may have missed it.
   state->started_during_interruption = interruption_count() != 0;
-  if (options.capture) {
-    state->out_fd = out_pipe[0];
-    state->err_fd = err_pipe[0];
-  }
-  state->pid_fd = open_pidfd(pid);
+  state->out_fd = spawned.out_fd;
+  state->err_fd = spawned.err_fd;
+  state->pid_fd = open_pidfd(spawned.pid);
   state.release();
 }
 

@@ -12,20 +12,15 @@
 // once the child has ended does the wait raise Interrupted; after an
 // interruption no new child is started.
 
+#include "tolvo/platform/program_search.hpp"
+
 #include <chrono>
-#include <map>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace tolvo::platform {
-
-/// A complete environment for a child: variable name to value.
-using Environment = std::map<std::string, std::string>;
-
-/// A copy of this process's own environment.
-Environment current_environment();
 
 /// The record of a finished child.
 struct CompletedProcess

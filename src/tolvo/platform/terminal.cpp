@@ -3,10 +3,16 @@
 #include "tolvo/platform/interruption.hpp"
 
 #include <cerrno>
+#include <iostream>
 #include <poll.h>
 #include <unistd.h>
 
 namespace tolvo::platform {
+
+ConsoleStreams standard_console()
+{
+  return ConsoleStreams{std::cout, std::cerr, stdout_is_terminal()};
+}
 
 bool stdout_is_terminal()
 {

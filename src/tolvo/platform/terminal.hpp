@@ -2,9 +2,22 @@
 
 // The few questions tolvo asks about its terminal.
 
+#include <iosfwd>
 #include <string>
 
 namespace tolvo::platform {
+
+/// Where progress and reports are written and whether they may animate:
+/// the tool's own standard streams unless a test says otherwise.
+struct ConsoleStreams
+{
+  std::ostream& out;
+  std::ostream& err;
+  bool terminal;
+};
+
+/// The tool's standard output and error, animated when stdout is a terminal.
+ConsoleStreams standard_console();
 
 /// Whether standard output is a terminal.
 bool stdout_is_terminal();

@@ -1,20 +1,19 @@
 #include "tolvo/venv/quiet_runner.hpp"
 
-#include "tolvo/errors.hpp"
-#include "tolvo/platform/terminal.hpp"
+#include "tolvo/platform/command_display.hpp"
+#include "tolvo/venv/spinner.hpp"
 
 #include <chrono>
-#include <iostream>
 #include <ostream>
 
-namespace tolvo {
+namespace tolvo::venv {
 
 namespace {
 
 constexpr std::chrono::milliseconds SPINNER_INTERVAL{100};
 
 // Shows what a failed step wrote, each stream on its own.
-void show_failure(const platform::CompletedProcess& result, const ConsoleStreams& console)
+void show_failure(const platform::CompletedProcess& result, const platform::ConsoleStreams& console)
 {
   const std::string& out = result.stdout_text ? *result.stdout_text : std::string();
   const std::string& err = result.stderr_text ? *result.stderr_text : std::string();
@@ -33,7 +32,7 @@ void show_failure(const platform::CompletedProcess& result, const ConsoleStreams
 class SpinnerLine
 {
 public:
-  SpinnerLine(std::string_view action, const ConsoleStreams& console)
+  SpinnerLine(std::string_view action, const platform::ConsoleStreams& console)
     : m_action(action),
       m_console(console)
   {
@@ -51,81 +50,44 @@ public:
   void draw(std::size_t index)
   {
     m_index = index;
-    m_console.out << '\r' << m_action << ": [" << SPINNER_FRAMES[m_index] << "]";
+    m_console.out << '\r' << spinner_line(m_action, m_index);
     m_console.out.flush();
   }
 
-  // Overwrites the action, ": [", the frame and "]" with spaces.
   void blank()
   {
-    const std::size_t width = character_count(m_action) + 4 + character_count(SPINNER_FRAMES[m_index]);
-    m_console.out << '\r' << std::string(width, ' ') << '\r';
+    m_console.out << spinner_blank(m_action, m_index);
     m_blanked = true;
   }
 
 private:
   std::string_view m_action;
-  const ConsoleStreams& m_console;
+  const platform::ConsoleStreams& m_console;
   std::size_t m_index = 0;
   bool m_blanked = false;
 };
 
-[[noreturn]] void raise_failure(platform::CompletedProcess& result)
-{
-  throw CalledProcessError(result.returncode, result.args, result.stdout_text.value_or(""),
-                           result.stderr_text.value_or(""));
-}
-
 } // namespace
-
-ConsoleStreams standard_console()
-{
-  return ConsoleStreams{std::cout, std::cerr, platform::stdout_is_terminal()};
-}
-
-std::size_t character_count(std::string_view text)
-{
-  std::size_t count = 0;
-  for (const char byte : text) {
-    // Continuation bytes (10xxxxxx) do not start a character.
-    if ((static_cast<unsigned char>(byte) & 0xC0U) != 0x80U) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-platform::CompletedProcess _chronic(const std::vector<std::string>& args,
-                                    const std::optional<platform::Environment>& env,
-                                    bool check)
-{
-  return _chronic(args, env, check, standard_console());
-}
 
 platform::CompletedProcess _chronic(const std::vector<std::string>& args,
                                     const std::optional<platform::Environment>& env,
                                     bool check,
-                                    const ConsoleStreams& console)
+                                    const platform::ConsoleStreams& console)
 {
   platform::CompletedProcess result = platform::run_process(args, {.env = env, .capture = true});
   if (result.returncode != 0) {
     show_failure(result, console);
     if (check) {
-      raise_failure(result);
+      throw platform::failed_run(result);
     }
   }
   return result;
 }
 
-platform::CompletedProcess _spinner(std::string_view action, const std::vector<std::string>& args, bool chronic)
-{
-  return _spinner(action, args, chronic, standard_console());
-}
-
 platform::CompletedProcess _spinner(std::string_view action,
                                     const std::vector<std::string>& args,
                                     bool chronic,
-                                    const ConsoleStreams& console)
+                                    const platform::ConsoleStreams& console)
 {
   if (!console.terminal) {
     console.out << action << "...\n";
@@ -136,7 +98,7 @@ platform::CompletedProcess _spinner(std::string_view action,
     return platform::run_process(args, {.env = std::nullopt, .capture = true});
   }
 
-  console.out << action << ": [" << SPINNER_FRAMES[0] << "]";
+  console.out << spinner_line(action, 0);
   console.out.flush();
   // A child that cannot start leaves the first frame on the line.
   platform::ChildProcess child(args, {.env = std::nullopt, .capture = true});
@@ -152,9 +114,9 @@ platform::CompletedProcess _spinner(std::string_view action,
   if (chronic && result.returncode != 0) {
     console.out.flush();
     show_failure(result, console);
-    raise_failure(result);
+    throw platform::failed_run(result);
   }
   return result;
 }
 
-} // namespace tolvo
+} // namespace tolvo::venv

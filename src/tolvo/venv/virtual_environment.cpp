@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace tolvo {
+namespace tolvo::venv {
 
 namespace fs = std::filesystem;
 
@@ -37,8 +37,6 @@ VirtualEnvironment::VirtualEnvironment(const std::string& given)
     python(path + "/bin/python"),
     pip(path + "/bin/pip")
 {
-  ensure();
-  ensure_pip();
 }
 
 bool VirtualEnvironment::exists() const
@@ -46,76 +44,67 @@ bool VirtualEnvironment::exists() const
   return path_exists(path) && path_exists(python) && path_exists(pip);
 }
 
+void VirtualEnvironment::run_step(const InstallStep& step) const
+{
+  _spinner(step.action, step.args, /*chronic=*/true);
+}
+
 void VirtualEnvironment::ensure() const
 {
-  if (exists()) {
-    return;
+  if (!exists()) {
+    run_step(creation_step(path));
   }
-  _spinner("Creating virtual environment", {"python", "-m", "venv", "--system-site-packages", "--upgrade", path},
-           true);
 }
 
 void VirtualEnvironment::ensure_pip() const
 {
-  _spinner("Ensuring pip is installed", {python, "-um", "ensurepip"}, true);
-  _spinner("Upgrading pip", {pip, "install", "--upgrade", "pip"}, true);
+  run_step(ensure_pip_step(python));
+  run_step(upgrade_pip_step(pip));
 }
 
 void VirtualEnvironment::ensure_build_tools() const
 {
-  _spinner("Installing build tools", {pip, "install", "build", "wheel"}, true);
+  run_step(build_tools_step(pip));
 }
 
 void VirtualEnvironment::ensure_test_tools() const
 {
-  _spinner("Installing test tools", {pip, "install", "-e", ".[test]"}, true);
+  run_step(test_tools_step(pip));
 }
 
 void VirtualEnvironment::ensure_lint_tools() const
 {
-  _spinner("Installing lint tools", {pip, "install", "ruff", "vulture", "basedpyright", "dodgy", "pyroma"}, true);
-}
-
-std::vector<std::string> VirtualEnvironment::install_arguments(const std::vector<std::string>& extras) const
-{
-  std::string target = ".";
-  if (!extras.empty()) {
-    target += "[";
-    for (std::size_t i = 0; i < extras.size(); ++i) {
-      target += (i == 0 ? "" : ",") + extras[i];
-    }
-    target += "]";
-  }
-  return {pip, "install", "--quiet", "--editable", target};
+  run_step(lint_tools_step(pip));
 }
 
 void VirtualEnvironment::install(const std::vector<std::string>& extras) const
 {
-  _spinner("Installing requirements", install_arguments(extras), true);
+  run_step(requirements_step(pip, extras));
 }
 
 platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string>& args,
-                                                   const std::optional<platform::Environment>& env,
-                                                   bool chronic,
-                                                   bool capture_output) const
+                                                   const RunOptions& options) const
 {
   platform::Environment merged = platform::current_environment();
-  if (env) {
-    for (const auto& [name, value] : *env) {
+  if (options.env) {
+    for (const auto& [name, value] : *options.env) {
       merged[name] = value;
     }
   }
   std::vector<std::string> full{python};
   full.insert(full.end(), args.begin(), args.end());
-  if (chronic) {
+  if (options.chronic) {
     return _chronic(full, merged, true);
   }
-  return platform::run_process(full, {.env = std::move(merged), .capture = capture_output});
+  return platform::run_process(full, {.env = std::move(merged), .capture = options.capture_output});
 }
 
 VirtualEnvironment get_venv()
 {
-  return VirtualEnvironment(".venv");
+  const VirtualEnvironment venv(".venv");
+  venv.ensure();
+  venv.ensure_pip();
+  return venv;
 }
 
-} // namespace tolvo
+} // namespace tolvo::venv

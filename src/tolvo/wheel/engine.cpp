@@ -1,15 +1,34 @@
 #include "tolvo/wheel/engine.hpp"
 
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/command_display.hpp"
+#include "tolvo/platform/process.hpp"
+#include "tolvo/wheel/engine_args.hpp"
 
 #include <cerrno>
 #include <filesystem>
 
 namespace tolvo::wheel {
 
-std::string build_image_reference(std::string_view image_name)
+bool check_docker()
 {
-  return std::string(REGISTRY_PREFIX) + std::string(image_name) + std::string(BUILD_IMAGE_TAG);
+  try {
+    return platform::run_process({std::string(DOCKER_PROGRAM), "--version"}, {.env = std::nullopt, .capture = true})
+             .returncode == 0;
+  } catch (const StartError& error) {
+    // Only a missing client means "no Docker"; anything else is reported.
+    if (error.error_number() == ENOENT) {
+      return false;
+    }
+    throw;
+  }
+}
+
+void require_docker()
+{
+  if (!check_docker()) {
+    throw PreconditionFailure("Error: Docker is not available");
+  }
 }
 
 std::string volume_mount()
@@ -22,24 +41,19 @@ std::string volume_mount()
   return cwd.string() + ":" + std::string(MOUNT_POINT);
 }
 
-std::vector<std::string> emulation_registration_args()
+void run_engine(const std::vector<std::string>& args)
 {
-  return {std::string(DOCKER_PROGRAM), "run", "--privileged", "--rm", std::string(BINFMT_INSTALLER_IMAGE),
-          "--install", "all"};
+  // The process layer flushes our output before the container writes to
+  // the terminal.
+  const platform::CompletedProcess result = platform::run_process(args);
+  if (result.returncode != 0) {
+    throw platform::failed_run(result);
+  }
 }
 
-std::vector<std::string> build_run_args(std::string_view mount, std::string_view image_reference,
-                                        std::string_view script)
+void register_emulation()
 {
-  return {std::string(DOCKER_PROGRAM), "run", "--rm", "-v", std::string(mount), std::string(image_reference),
-          "/bin/bash", "-ec", std::string(script)};
-}
-
-std::vector<std::string> test_run_args(std::string_view mount, std::string_view platform,
-                                       std::string_view image, std::string_view script)
-{
-  return {std::string(DOCKER_PROGRAM), "run", "--rm", "--volume", std::string(mount),
-          "--platform=" + std::string(platform), std::string(image), "/bin/sh", "-ec", std::string(script)};
+  run_engine(emulation_registration_args());
 }
 
 } // namespace tolvo::wheel

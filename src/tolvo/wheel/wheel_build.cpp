@@ -1,8 +1,9 @@
-#include "tolvo/errors.hpp"
+#include "tolvo/wheel/wheel_build.hpp"
+
 #include "tolvo/wheel/engine.hpp"
+#include "tolvo/wheel/engine_args.hpp"
 #include "tolvo/wheel/images.hpp"
 #include "tolvo/wheel/scripts.hpp"
-#include "tolvo/wheel/wheels.hpp"
 
 #include <iostream>
 

@@ -1,39 +1,33 @@
-// The wheel search lives apart from the container runs so that it can be
-// used and tested without the process layer.
+#include "tolvo/wheel/wheel_search.hpp"
 
-#include "tolvo/wheel/wheels.hpp"
+#include "tolvo/errors.hpp"
+#include "tolvo/platform/files.hpp"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <optional>
-#include <string>
+#include <cerrno>
 #include <vector>
 
 namespace tolvo::wheel {
 
 namespace {
 
-/// Entry names of `directory` in the order the system lists them; nullopt
-/// when it cannot be opened (missing, or not a directory).
-std::optional<std::vector<std::string>> list_directory(const std::string& directory)
+// The names of `directory`, or none when there is no directory there.
+std::optional<std::vector<std::string>> names_in(const std::string& directory)
 {
-  DIR* handle = opendir(directory.c_str());
-  if (handle == nullptr) {
-    return std::nullopt;
+  try {
+    return platform::list_directory(directory);
+  } catch (const SystemError& error) {
+    if (error.error_number() == ENOENT || error.error_number() == ENOTDIR) {
+      return std::nullopt;
+    }
+    throw;
   }
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(handle)) {
-    names.emplace_back(entry->d_name);
-  }
-  closedir(handle);
-  return names;
 }
 
 std::optional<std::string> first_match(const std::vector<std::string>& names, const std::string& pattern)
 {
   for (const std::string& name : names) {
     // A leading dot is not matched by "*", as in the shell.
-    if (fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) == 0) {
+    if (name.front() != '.' && platform::name_matches(pattern, name)) {
       return name;
     }
   }
@@ -46,7 +40,7 @@ std::optional<std::string> find_wheel(std::string_view arch)
 {
   const std::string arch_pattern = "*_" + std::string(arch) + ".whl";
   for (const std::string directory : {"wheelhouse", "dist"}) {
-    const auto names = list_directory(directory);
+    const auto names = names_in(directory);
     if (!names.has_value()) {
       continue;
     }

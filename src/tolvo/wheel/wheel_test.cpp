@@ -1,8 +1,11 @@
+#include "tolvo/wheel/wheel_test.hpp"
+
 #include "tolvo/errors.hpp"
 #include "tolvo/wheel/engine.hpp"
+#include "tolvo/wheel/engine_args.hpp"
 #include "tolvo/wheel/images.hpp"
 #include "tolvo/wheel/scripts.hpp"
-#include "tolvo/wheel/wheels.hpp"
+#include "tolvo/wheel/wheel_search.hpp"
 
 #include <filesystem>
 #include <iostream>
@@ -22,7 +25,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
   }
   std::error_code error;
   if (!wheel.has_value() || !std::filesystem::exists(*wheel, error)) {
-    throw NotFoundError("Error: No wheel found for architecture " + arch);
+    throw NotFoundError("Error: No wheel found for architecture " + arch, WholeLine{});
   }
   // No official Python 3.11 image exists for glibc on riscv64.
   if (arch == "riscv64" && python == "3.11" && libc == "glibc") {

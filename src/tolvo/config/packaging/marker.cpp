@@ -1,5 +1,6 @@
 #include "tolvo/config/packaging/marker.hpp"
 
+#include "tolvo/config/packaging/marker_tree.hpp"
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/config/packaging/specifier.hpp"
 #include "tolvo/errors.hpp"
@@ -8,173 +9,12 @@
 #include <array>
 #include <sys/utsname.h>
 
-namespace tolvo {
+namespace tolvo::config {
 
 namespace {
 
 constexpr std::array<std::string_view, 4> VERSION_VARIABLES = {
   "implementation_version", "platform_release", "python_full_version", "python_version"};
-
-bool is_word_char(char c)
-{
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
-
-class Parser
-{
-public:
-  Parser(std::string_view text, std::size_t& pos) : m_text(text), m_pos(pos) {}
-
-  [[noreturn]] void fail(const std::string& what) const
-  {
-    throw ValueError("Invalid marker: " + what + " at position " + std::to_string(m_pos) + " of '" +
-                     std::string(m_text) + "'");
-  }
-  void ws()
-  {
-    while (m_pos < m_text.size() && (m_text[m_pos] == ' ' || m_text[m_pos] == '\t')) {
-      ++m_pos;
-    }
-  }
-  // A whole word at the cursor (word boundaries on both sides).
-  bool word(std::string_view w, bool consume = true)
-  {
-    if (m_text.substr(m_pos, w.size()) != w) {
-      return false;
-    }
-    if (m_pos > 0 && is_word_char(m_text[m_pos - 1]) && is_word_char(w.front())) {
-      return false;
-    }
-    std::size_t end = m_pos + w.size();
-    if (end < m_text.size() && is_word_char(m_text[end])) {
-      return false;
-    }
-    if (consume) {
-      m_pos = end;
-    }
-    return true;
-  }
-
-  MarkerNode expression()
-  {
-    MarkerNode node;
-    node.atoms.push_back(atom());
-    while (true) {
-      if (word("and")) {
-        node.joins.emplace_back("and");
-      } else if (word("or")) {
-        node.joins.emplace_back("or");
-      } else {
-        break;
-      }
-      node.atoms.push_back(atom());
-    }
-    return node;
-  }
-
-private:
-  MarkerNode atom()
-  {
-    ws();
-    MarkerNode out;
-    if (m_pos < m_text.size() && m_text[m_pos] == '(') {
-      ++m_pos;
-      ws();
-      out = expression();
-      ws();
-      if (m_pos >= m_text.size() || m_text[m_pos] != ')') {
-        fail("expected closing parenthesis");
-      }
-      ++m_pos;
-    } else {
-      MarkerItem item;
-      ws();
-      item.lhs_is_variable = value(item.lhs);
-      ws();
-      item.op = op();
-      ws();
-      item.rhs_is_variable = value(item.rhs);
-      out.item = std::move(item);
-    }
-    ws();
-    return out;
-  }
-
-  // Reads a variable (returns true) or a quoted string (false).
-  bool value(std::string& out)
-  {
-    static const std::array<std::string_view, 17> names = {
-      "python_version", "python_full_version", "os_name", "os.name", "sys_platform", "sys.platform",
-      "platform_release", "platform_system", "platform_version", "platform.version", "platform_machine",
-      "platform.machine", "platform_python_implementation", "platform.python_implementation", "python_implementation",
-      "implementation_name", "implementation_version"};
-    for (std::string_view n : names) {
-      if (word(n)) {
-        std::string v(n);
-        std::replace(v.begin(), v.end(), '.', '_');
-        out = v == "python_implementation" ? "platform_python_implementation" : v;
-        return true;
-      }
-    }
-    if (word("extra")) {
-      out = "extra";
-      return true;
-    }
-    if (m_pos < m_text.size() && (m_text[m_pos] == '\'' || m_text[m_pos] == '"')) {
-      char q = m_text[m_pos];
-      std::size_t close = m_text.find(q, m_pos + 1);
-      if (close == std::string_view::npos) {
-        fail("unterminated string");
-      }
-      out = m_text.substr(m_pos + 1, close - m_pos - 1);
-      m_pos = close + 1;
-      return false;
-    }
-    fail("expected a marker variable or quoted string");
-  }
-
-  std::string op()
-  {
-    if (word("in")) {
-      return "in";
-    }
-    if (word("not")) {
-      std::size_t before = m_pos;
-      ws();
-      if (m_pos == before || !word("in")) {
-        fail("expected 'in' after 'not'");
-      }
-      return "not in";
-    }
-    for (std::string_view o : {"===", "==", "~=", "!=", "<=", ">=", "<", ">"}) {
-      if (m_text.substr(m_pos, o.size()) == o) {
-        m_pos += o.size();
-        return std::string(o);
-      }
-    }
-    fail("expected a marker operator");
-  }
-
-  std::string_view m_text;
-  std::size_t& m_pos;
-};
-
-// Extra names compare after PEP 503 normalisation. As in the reference
-// implementation, only the terms at the top level are rewritten.
-void normalize_extras(MarkerNode& root)
-{
-  for (auto& node : root.atoms) {
-    if (!node.item) {
-      continue;
-    }
-    auto& it = *node.item;
-    if (it.lhs_is_variable && it.lhs == "extra") {
-      it.rhs = canonicalize_name(it.rhs);
-    } else if (it.rhs_is_variable && it.rhs == "extra") {
-      it.lhs = canonicalize_name(it.lhs);
-    }
-  }
-}
 
 std::string format(const MarkerNode& node, bool first)
 {
@@ -183,9 +23,10 @@ std::string format(const MarkerNode& node, bool first)
     auto side = [](bool var, const std::string& v) { return var ? v : "\"" + v + "\""; };
     return side(it.lhs_is_variable, it.lhs) + " " + it.op + " " + side(it.rhs_is_variable, it.rhs);
   }
-  // Parentheses around a single term are redundant and dropped.
+  // A group of one atom adds nothing: its parentheses are redundant. The
+  // atom keeps its own place, so a group inside it keeps its parentheses.
   if (node.atoms.size() == 1) {
-    return format(node.atoms[0], true);
+    return format(node.atoms[0], first);
   }
   std::string out;
   for (std::size_t i = 0; i < node.atoms.size(); ++i) {
@@ -264,13 +105,15 @@ bool eval(const MarkerNode& node, const MarkerEnvironment& env)
       rhs = lookup(env, key);
     }
     if (key == "extra") {
-      // The environment's extra is compared in its normalised form.
-      (it.lhs_is_variable ? lhs : rhs) = canonicalize_name(it.lhs_is_variable ? lhs : rhs);
+      // Extra names are equal when their normalised forms are.
+      lhs = canonicalize_name(lhs);
+      rhs = canonicalize_name(rhs);
     }
     return compare(lhs, it.op, rhs, key);
   }
-  // Every term is evaluated, as the reference does: a failing term fails
-  // the whole marker even where short-circuiting would have skipped it.
+  // Every term is evaluated: a term that cannot be judged fails the whole
+  // marker even where short-circuiting would have skipped it, so a marker
+  // means the same to tolvo as to the Python tools that install from it.
   bool any_group = false;
   bool group = true;
   for (std::size_t i = 0; i < node.atoms.size(); ++i) {
@@ -311,22 +154,20 @@ const MarkerEnvironment& default_marker_environment()
   return env;
 }
 
-namespace packaging_detail {
-
-MarkerNode parse_marker_expression(std::string_view text, std::size_t& pos)
+Marker marker_from_tree(MarkerNode root)
 {
-  Parser p(text, pos);
-  MarkerNode node = p.expression();
-  normalize_extras(node);
-  return node;
+  return Marker(std::make_shared<const MarkerNode>(std::move(root)));
 }
 
-} // namespace packaging_detail
+Marker::Marker(std::shared_ptr<const MarkerNode> root)
+  : m_root(std::move(root))
+{
+}
 
 Marker::Marker(std::string_view text)
 {
   std::size_t pos = 0;
-  m_root = packaging_detail::parse_marker_expression(text, pos);
+  m_root = std::make_shared<const MarkerNode>(parse_marker_expression(text, pos));
   if (pos != text.size()) {
     throw ValueError("Invalid marker: expected end at position " + std::to_string(pos) + " of '" +
                      std::string(text) + "'");
@@ -335,7 +176,7 @@ Marker::Marker(std::string_view text)
 
 std::string Marker::str() const
 {
-  return format(m_root, true);
+  return format(*m_root, true);
 }
 
 bool Marker::evaluate(const MarkerEnvironment& env) const
@@ -344,7 +185,7 @@ bool Marker::evaluate(const MarkerEnvironment& env) const
   for (const auto& [k, v] : env) {
     full[k] = v;
   }
-  return eval(m_root, full);
+  return eval(*m_root, full);
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-namespace tolvo {
+namespace tolvo::config {
 
 std::string canonicalize_name(std::string_view name)
 {
@@ -23,4 +23,4 @@ std::string canonicalize_name(std::string_view name)
   return out;
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

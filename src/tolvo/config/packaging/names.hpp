@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace tolvo {
+namespace tolvo::config {
 
 /// Every run of "-", "_" and "." becomes one "-"; the whole is lower-cased.
 std::string canonicalize_name(std::string_view name);
 
-} // namespace tolvo
+} // namespace tolvo::config

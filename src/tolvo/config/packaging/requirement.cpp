@@ -1,10 +1,11 @@
 #include "tolvo/config/packaging/requirement.hpp"
 
+#include "tolvo/config/packaging/marker_tree.hpp"
 #include "tolvo/errors.hpp"
 
 #include <cctype>
 
-namespace tolvo {
+namespace tolvo::config {
 
 namespace {
 
@@ -123,7 +124,7 @@ private:
     }
     ++m_pos;
     try {
-      r.marker.emplace(packaging_detail::parse_marker_expression(m_text, m_pos));
+      r.marker = marker_from_tree(parse_marker_expression(m_text, m_pos));
     } catch (const ValueError& e) {
       fail(e.what());
     }
@@ -140,7 +141,7 @@ private:
     std::size_t start = m_pos;
     std::string_view rest = m_text.substr(m_pos);
     std::size_t oplen = 0;
-    for (std::string_view o : {"===", "~=", "==", "!=", "<=", ">=", "<", ">"}) {
+    for (std::string_view o : SPECIFIER_OPERATORS) {
       if (rest.substr(0, o.size()) == o) {
         oplen = o.size();
         break;
@@ -231,4 +232,4 @@ std::string Requirement::str() const
   return out;
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace tolvo {
+namespace tolvo::config {
 
 class Requirement
 {
@@ -28,4 +28,4 @@ public:
   [[nodiscard]] std::string str() const;
 };
 
-} // namespace tolvo
+} // namespace tolvo::config

@@ -1,27 +1,15 @@
 #include "tolvo/config/packaging/specifier.hpp"
 
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/text.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 
-namespace tolvo {
+namespace tolvo::config {
 
 namespace {
-
-std::string_view strip(std::string_view s)
-{
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())) != 0) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())) != 0) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
-constexpr std::array<std::string_view, 8> OPERATORS = {"===", "~=", "==", "!=", "<=", ">=", "<", ">"};
 
 // Prefix match of `v` against the release in `prefix` (".*" removed):
 // same epoch, and the release padded with zeros starts with it.
@@ -51,8 +39,9 @@ bool starts_with_suffix(std::string_view item)
   return false;
 }
 
-// The release prefix "~=" compares against: split as the reference
-// implementation does, so spellings such as "2.2.r1" keep their meaning.
+// The release prefix "~=" compares against, split into release numbers and
+// the pre-release parts glued to them, so that spellings such as "2.2.r1"
+// keep the meaning installers give them.
 std::string compatible_prefix(const std::string& spec)
 {
   std::vector<std::string> items;
@@ -120,8 +109,8 @@ std::string compatible_prefix(const std::string& spec)
 Specifier::Specifier(std::string_view text)
 {
   auto fail = [&]() { return ValueError("Invalid specifier: '" + std::string(text) + "'"); };
-  std::string_view s = strip(text);
-  for (std::string_view op : OPERATORS) {
+  std::string_view s = platform::strip(text);
+  for (std::string_view op : SPECIFIER_OPERATORS) {
     if (s.substr(0, op.size()) == op) {
       m_op = op;
       break;
@@ -130,7 +119,7 @@ Specifier::Specifier(std::string_view text)
   if (m_op.empty()) {
     throw fail();
   }
-  std::string_view v = strip(s.substr(m_op.size()));
+  std::string_view v = platform::strip(s.substr(m_op.size()));
   m_version = v;
   if (m_op == "===") {
     // Arbitrary equality: anything without blanks, ";" or ")".
@@ -258,7 +247,7 @@ SpecifierSet::SpecifierSet(std::string_view text)
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t comma = text.find(',', start);
-    std::string_view part = strip(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    std::string_view part = platform::strip(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
     if (!part.empty()) {
       m_specs.emplace_back(part);
     }
@@ -300,4 +289,4 @@ bool SpecifierSet::contains(const Version& v) const
   return contains(v, true);
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

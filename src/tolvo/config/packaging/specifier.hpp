@@ -4,11 +4,16 @@
 
 #include "tolvo/config/packaging/version.hpp"
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tolvo {
+namespace tolvo::config {
+
+/// The comparison operators, each listed before any operator it begins
+/// with, so that the first one a text starts with is the whole operator.
+inline constexpr std::array<std::string_view, 8> SPECIFIER_OPERATORS = {"===", "~=", "==", "!=", "<=", ">=", "<", ">"};
 
 class Specifier
 {
@@ -49,4 +54,4 @@ private:
   std::vector<Specifier> m_specs;
 };
 
-} // namespace tolvo
+} // namespace tolvo::config

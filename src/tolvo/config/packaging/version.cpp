@@ -1,11 +1,12 @@
 #include "tolvo/config/packaging/version.hpp"
 
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/text.hpp"
 
 #include <algorithm>
 #include <cctype>
 
-namespace tolvo {
+namespace tolvo::config {
 
 namespace {
 
@@ -127,13 +128,7 @@ std::strong_ordering compare_numbers(const std::string& a, const std::string& b)
 
 bool Version::parse_into(std::string_view text, Version& out)
 {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())) != 0) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())) != 0) {
-    text.remove_suffix(1);
-  }
-  Cursor cur(text);
+  Cursor cur(platform::strip(text));
   if (lower(cur.peek()) == 'v') {
     cur.seek(1);
   }
@@ -333,4 +328,4 @@ std::strong_ordering Version::operator<=>(const Version& other) const
   return std::strong_ordering::equal;
 }
 
-} // namespace tolvo
+} // namespace tolvo::config

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace tolvo {
+namespace tolvo::config {
 
 class Version
 {
@@ -54,4 +54,4 @@ private:
 /// Compares two digit strings without leading zeros as numbers.
 std::strong_ordering compare_numbers(const std::string& a, const std::string& b);
 
-} // namespace tolvo
+} // namespace tolvo::config

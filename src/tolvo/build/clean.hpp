@@ -1,14 +1,11 @@
 #pragma once
 
-// The project's build artefacts: building the source distribution into
-// "dist" and removing everything the tool chain leaves behind.
-
-#include "tolvo/venv/virtual_environment.hpp"
+// Removing the build artefacts: everything the tool chain leaves behind.
 
 #include <array>
 #include <string_view>
 
-namespace tolvo {
+namespace tolvo::build {
 
 /// Directories removed by name, in this order.
 inline constexpr std::array<std::string_view, 4> CLEAN_DIRECTORIES = {"build", "dist", ".venv", "wheelhouse"};
@@ -19,11 +16,7 @@ inline constexpr std::string_view CLEAN_CACHE_DIRECTORY = "__pycache__";
 /// File name pattern removed at any depth.
 inline constexpr std::string_view CLEAN_BYTECODE_PATTERN = "*.pyc";
 
-/// Builds the source distribution into "dist" with the environment's
-/// interpreter. Ends the process with status 1 when there is no environment.
-void build_sdist(const VirtualEnvironment& venv);
-
 /// Removes the build artefacts of the working directory.
 void clean();
 
-} // namespace tolvo
+} // namespace tolvo::build

@@ -1,28 +1,11 @@
-#include "tolvo/build/artefacts.hpp"
+#include "tolvo/build/clean.hpp"
 
-#include "tolvo/errors.hpp"
 #include "tolvo/platform/files.hpp"
 
 #include <fcntl.h>
 #include <iostream>
 
-namespace tolvo {
-
-void build_sdist(const VirtualEnvironment& venv)
-{
-  if (!venv.exists()) {
-    std::cerr << "Error: Virtual environment not found. Run 'tolvo requirements' first." << std::endl;
-    throw ExitRequest(1);
-  }
-  platform::make_directory("dist");
-  // Flushed so the line comes before the front end's own output.
-  std::cout << "Building sdist..." << std::endl;
-  const platform::CompletedProcess completed = venv.run({"-um", "build", "--sdist"});
-  if (completed.returncode != 0) {
-    throw RuntimeError("sdist build failed");
-  }
-  std::cout << "sdist built successfully" << std::endl;
-}
+namespace tolvo::build {
 
 namespace {
 
@@ -77,4 +60,4 @@ void clean()
   std::cout << "Clean complete" << std::endl;
 }
 
-} // namespace tolvo
+} // namespace tolvo::build

@@ -1,0 +1,70 @@
+#include "tolvo/lint/lint_display.hpp"
+
+#include "tolvo/venv/spinner.hpp"
+
+#include <ostream>
+
+namespace tolvo::lint {
+
+namespace {
+
+constexpr std::string_view CURSOR_UP = "\x1b[1A";
+
+} // namespace
+
+std::string lint_result_line(std::string_view label, int returncode)
+{
+  std::string line(label);
+  line += ": ";
+  if (returncode == 0) {
+    line += "PASS";
+  } else {
+    line += "FAIL (" + std::to_string(returncode) + ")";
+  }
+  return line;
+}
+
+std::string lint_progress_lines(const std::vector<LintLineState>& states, std::size_t frame_index)
+{
+  std::string text;
+  for (const LintLineState& state : states) {
+    text += state.returncode ? lint_result_line(state.label, *state.returncode)
+                             : venv::spinner_line(state.label, frame_index);
+    text += "\n";
+  }
+  return text;
+}
+
+LiveDisplay::LiveDisplay(const platform::ConsoleStreams& console, std::size_t lines)
+  : m_console(console),
+    m_lines(lines)
+{
+}
+
+LiveDisplay::~LiveDisplay()
+{
+  if (m_rewound) {
+    m_console.out << std::string(m_lines, '\n') << std::flush;
+  }
+}
+
+void LiveDisplay::draw(const std::string& lines)
+{
+  m_console.out << lines << std::flush;
+  m_rewound = false;
+}
+
+void LiveDisplay::rewind()
+{
+  for (std::size_t i = 0; i < m_lines; ++i) {
+    m_console.out << CURSOR_UP;
+  }
+  m_rewound = true;
+}
+
+void LiveDisplay::hand_over()
+{
+  m_rewound = false;
+}
+
+} // namespace tolvo::lint

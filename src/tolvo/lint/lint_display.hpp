@@ -1,0 +1,55 @@
+#pragma once
+
+// What the lint command shows: the live display of the five checks while
+// they run, and the result lines of the report.
+
+#include "tolvo/platform/terminal.hpp"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvo::lint {
+
+/// One line of the live display: the check's code once it has finished.
+struct LintLineState
+{
+  std::string label;
+  std::optional<int> returncode;
+};
+
+/// "ruff: PASS" or "dodgy: FAIL (1)", no line break.
+std::string lint_result_line(std::string_view label, int returncode);
+
+/// One drawing of the display: a line per check, each ending in a line break;
+/// running checks show the spinner frame `frame_index`.
+std::string lint_progress_lines(const std::vector<LintLineState>& states, std::size_t frame_index);
+
+/// The live display on a terminal. After a drawing the cursor stands below
+/// its lines, after rewinding at the first of them, where the next drawing
+/// or the report overwrites them. Left early (an interruption, a check that
+/// could not start) it moves the cursor below the lines again, so that
+/// nothing that follows lands on top of them.
+class LiveDisplay
+{
+public:
+  LiveDisplay(const platform::ConsoleStreams& console, std::size_t lines);
+  LiveDisplay(const LiveDisplay&) = delete;
+  LiveDisplay& operator=(const LiveDisplay&) = delete;
+  ~LiveDisplay();
+
+  void draw(const std::string& lines);
+  /// Moves the cursor up to the first line of the last drawing.
+  void rewind();
+  /// The report takes the lines over from their first.
+  void hand_over();
+
+private:
+  const platform::ConsoleStreams& m_console;
+  std::size_t m_lines;
+  bool m_rewound = false;
+};
+
+} // namespace tolvo::lint

@@ -1,0 +1,21 @@
+#pragma once
+
+// Small text helpers shared across the layers.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvo::platform {
+
+/// `items` joined by `separator`.
+std::string join(const std::vector<std::string>& items, std::string_view separator);
+
+/// `text` without leading and trailing white space (as isspace() sees it).
+std::string_view strip(std::string_view text);
+
+/// The number of characters (UTF-8 code points) in `text`.
+std::size_t character_count(std::string_view text);
+
+} // namespace tolvo::platform

@@ -1,0 +1,25 @@
+#pragma once
+
+// The one-line progress indicator of an installation step: the action text
+// and a braille frame, redrawn in place, then blanked.
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tolvo::venv {
+
+/// The spinner frames, shared with the lint display.
+inline constexpr std::array<std::string_view, 10> SPINNER_FRAMES = {
+  "\u280b", "\u2819", "\u2839", "\u2838", "\u283c", "\u2834", "\u2826", "\u2827", "\u2807", "\u280f",
+};
+
+/// "<action>: [<frame>]" for frame `frame_index`, no line break.
+std::string spinner_line(std::string_view action, std::size_t frame_index);
+
+/// A carriage return, as many spaces as spinner_line has characters, and a
+/// carriage return: the line is empty and the cursor at its start.
+std::string spinner_blank(std::string_view action, std::size_t frame_index);
+
+} // namespace tolvo::venv
