@@ -1,0 +1,133 @@
+#include "tolvo/config/toml_access.hpp"
+
+#include "tolvo/errors.hpp"
+#include "tolvo/platform/python_repr.hpp"
+
+#include <sstream>
+
+namespace tolvo::config {
+
+namespace {
+
+std::string describe_position(const toml::source_region& where)
+{
+  return "line " + std::to_string(where.begin.line) + ", column " + std::to_string(where.begin.column);
+}
+
+// Where a value stands, for the report: the file it was read from and its
+// dotted key path. The messages themselves stay the bare value text.
+std::string where(const toml::node& node, std::string_view key_path)
+{
+  const auto& source = node.source().path;
+  return (source ? *source : std::string("pyproject.toml")) + ": '" + std::string(key_path) + "'";
+}
+
+} // namespace
+
+// Values are shown as Python would show the parsed document, since that is
+// the notation the users of tolvo read every day.
+std::string text_form(const toml::node& node)
+{
+  if (const auto* text = node.as_string()) {
+    return platform::python_string_literal(text->get());
+  }
+  if (const auto* boolean = node.as_boolean()) {
+    return boolean->get() ? "True" : "False";
+  }
+  if (const auto* array = node.as_array()) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < array->size(); ++i) {
+      out += (i == 0 ? "" : ", ") + text_form(*array->get(i));
+    }
+    return out + "]";
+  }
+  if (const auto* table = node.as_table()) {
+    std::string out = "{";
+    bool first = true;
+    for (auto&& [key, value] : *table) {
+      out += (first ? "" : ", ") + platform::python_string_literal(key.str()) + ": " + text_form(value);
+      first = false;
+    }
+    return out + "}";
+  }
+  std::ostringstream stream;
+  node.visit([&stream](auto&& value) { stream << value; });
+  return stream.str();
+}
+
+toml::table parse_document(std::string_view bytes, std::string_view source)
+{
+  try {
+    return toml::parse(bytes, source);
+  } catch (const toml::parse_error& error) {
+    throw ValueError(std::string(source) + ": invalid TOML: " + std::string(error.description()) + " (" +
+                     describe_position(error.source()) + ")");
+  }
+}
+
+// A required step: the key must be there.
+const toml::node& required(const toml::table& table, std::string_view key)
+{
+  const toml::node* node = table.get(key);
+  if (node == nullptr) {
+    throw MissingKeyError("missing key '" + std::string(key) + "' in pyproject.toml");
+  }
+  return *node;
+}
+
+// Walking into a value that is not a table is the tree access failing, not
+// a failed type check of the value asked for. `path` names `node`.
+const toml::table& walk(const toml::node& node, std::string_view path, std::string_view key)
+{
+  const toml::table* table = node.as_table();
+  if (table == nullptr) {
+    throw TypeError("cannot look up '" + std::string(key) + "' in " + text_form(node) + ": not a table",
+                    where(node, path));
+  }
+  return *table;
+}
+
+const toml::table& expect_table(const toml::node& node, std::string_view path)
+{
+  const toml::table* table = node.as_table();
+  if (table == nullptr) {
+    throw AssertionFailure(text_form(node), where(node, path) + " is not a table");
+  }
+  return *table;
+}
+
+const toml::array& expect_array(const toml::node& node, std::string_view path)
+{
+  const toml::array* array = node.as_array();
+  if (array == nullptr) {
+    throw AssertionFailure(text_form(node), where(node, path) + " is not an array");
+  }
+  return *array;
+}
+
+std::string expect_string(const toml::node& node, std::string_view path)
+{
+  const auto* text = node.as_string();
+  if (text == nullptr) {
+    throw AssertionFailure(text_form(node), where(node, path) + " is not a string");
+  }
+  return text->get();
+}
+
+// Items are handed on unchecked: strings as they are, anything else in its
+// text form, so that a later requirement parse names the odd value.
+std::vector<std::string> items_of(const toml::array& array)
+{
+  std::vector<std::string> items;
+  items.reserve(array.size());
+  for (const toml::node& item : array) {
+    if (const auto* text = item.as_string()) {
+      items.push_back(text->get());
+    } else {
+      items.push_back(text_form(item));
+    }
+  }
+  return items;
+}
+
+} // namespace tolvo::config

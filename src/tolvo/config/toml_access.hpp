@@ -1,0 +1,37 @@
+#pragma once
+
+// Reading values out of a parsed TOML document the way the pyproject reader
+// reports them: required and optional steps, type checks whose failures
+// name the file and key path, values in Python's notation. Internal to the
+// configuration layer.
+
+#include "tolvo/config/toml.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvo::config {
+
+/// `node` as Python would show the parsed value ('text', True, [..], {..}).
+std::string text_form(const toml::node& node);
+
+/// Parses `bytes` read from `source`; ValueError naming the fault and its position.
+toml::table parse_document(std::string_view bytes, std::string_view source);
+
+/// `key` of `table`; MissingKeyError when absent.
+const toml::node& required(const toml::table& table, std::string_view key);
+
+/// `node` (found at `path`) as a table to look `key` up in; TypeError otherwise.
+const toml::table& walk(const toml::node& node, std::string_view path, std::string_view key);
+
+/// `node` (found at `path`) as a table, array or string; AssertionFailure
+/// carrying the value's text form otherwise.
+const toml::table& expect_table(const toml::node& node, std::string_view path);
+const toml::array& expect_array(const toml::node& node, std::string_view path);
+std::string expect_string(const toml::node& node, std::string_view path);
+
+/// The items of `array`: strings as they are, anything else in its text form.
+std::vector<std::string> items_of(const toml::array& array);
+
+} // namespace tolvo::config
