@@ -11,20 +11,27 @@ import sysconfig
 _EXE = "tolvo" + (sysconfig.get_config_var("EXE") or "")
 
 
+def _user_scheme() -> str | None:
+    get_preferred_scheme = getattr(sysconfig, "get_preferred_scheme", None)  # Python 3.10+
+    scheme = get_preferred_scheme("user") if get_preferred_scheme else f"{os.name}_user"
+    return scheme if scheme in sysconfig.get_scheme_names() else None
+
+
 def _candidate_dirs() -> list[str]:
-    dirs: list[str] = []
-    # The scripts directory of the running installation, then of the base
-    # interpreter (a venv with system site packages), then of the user scheme.
-    dirs.append(sysconfig.get_path("scripts"))
-    dirs.append(sysconfig.get_path("scripts", vars={"base": sys.base_prefix, "platbase": sys.base_exec_prefix}))
-    user_scheme = f"{os.name}_user"
-    if user_scheme in sysconfig.get_scheme_names():
+    """Where pip's install schemes put scripts, for the installations this
+    package may belong to."""
+    dirs = [
+        # The running installation (a venv, or the interpreter itself) ...
+        sysconfig.get_path("scripts"),
+        # ... the base interpreter of a venv made with its system packages ...
+        sysconfig.get_path("scripts", vars={"base": sys.base_prefix, "platbase": sys.base_exec_prefix}),
+    ]
+    # ... the user scheme (pip install --user) ...
+    user_scheme = _user_scheme()
+    if user_scheme is not None:
         dirs.append(sysconfig.get_path("scripts", scheme=user_scheme))
-    package_dir = os.path.dirname(os.path.realpath(__file__))
-    # A repair tool may have moved the executable next to the package data.
-    dirs.append(os.path.join(package_dir, "bin"))
-    # A source checkout: python/tolvo beside a CMake build directory.
-    dirs.append(os.path.join(os.path.dirname(os.path.dirname(package_dir)), "build"))
+    # ... and pip install --target DIR, which puts scripts in DIR/bin.
+    dirs.append(os.path.join(os.path.dirname(os.path.dirname(os.path.realpath(__file__))), "bin"))
     unique: list[str] = []
     for directory in dirs:
         if directory not in unique:

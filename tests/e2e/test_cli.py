@@ -3,6 +3,7 @@ directory change."""
 
 from __future__ import annotations
 
+import subprocess
 from pathlib import Path
 
 import pytest
@@ -84,3 +85,13 @@ def test_directory_change_reaches_the_handler(tolvo_bin, tmp_path: Path):
     result = run_tolvo("-C", "sub", "status", cwd=tmp_path)
     assert "cannot change to directory" not in result.stderr
     assert result.returncode != 2
+
+
+@pytest.mark.parametrize("args", [("--version",), ("--help",), ("config-diff",)])
+def test_output_that_cannot_be_written_is_a_failure(tolvo_bin, tmp_path, args):
+    (tmp_path / "pyproject.toml").write_text('[project]\nname = "p"\n')
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([str(tolvo_bin), *args], cwd=tmp_path, stdout=full, stderr=subprocess.PIPE,
+                                text=True, timeout=60)
+    assert result.returncode == 1
+    assert result.stderr.endswith("tolvo: error: cannot write to standard output\n")

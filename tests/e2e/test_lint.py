@@ -15,12 +15,14 @@ import sys
 import textwrap
 from pathlib import Path
 
+import pyte
 import pytest
 
 from conftest import TOLVO, run_tolvo
 
 LABELS = ["ruff", "basedpyright", "dodgy", "pyroma", "tolvo"]
 CURSOR_UP = "\x1b[1A"
+ERASE_BELOW = "\x1b[J"
 FRAMES = "\u280b\u2819\u2839\u2838\u283c\u2834\u2826\u2827\u2807\u280f"
 
 FAKE = textwrap.dedent(
@@ -118,7 +120,7 @@ def test_all_pass_on_a_pipe(project: Path) -> None:
     assert not any(frame in result.stdout for frame in FRAMES)
     assert log_of(project, "ruff")["argv"] == ["check"]
     assert log_of(project, "basedpyright")["argv"] == ["--project=pyproject.toml"]
-    assert log_of(project, "dodgy")["argv"] == ["--zero-exit"]
+    assert log_of(project, "dodgy")["argv"] == []
     assert log_of(project, "pyroma")["argv"] == ["."]
     assert log_of(project, "tolvo")["argv"] == ["config-diff"]
     pip_log = [json.loads(line) for line in (project.parent / "logs" / "pip.log").read_text().splitlines()]
@@ -161,7 +163,7 @@ def test_fix_changes_only_ruff(project: Path) -> None:
     result = run_tolvo("lint", "--fix", cwd=project, env=lint_env(project))
     assert result.returncode == 0, result.stderr
     assert log_of(project, "ruff")["argv"] == ["check", "--fix"]
-    assert log_of(project, "dodgy")["argv"] == ["--zero-exit"]
+    assert log_of(project, "dodgy")["argv"] == []
     assert log_of(project, "tolvo")["argv"] == ["config-diff"]
 
 
@@ -263,7 +265,24 @@ def test_terminal_redraws_five_lines_in_place(project: Path) -> None:
     # A finished check shows its result early.
     assert "dodgy: FAIL (1)" in drawings[-1][0]
     report = output[output.rindex(CURSOR_UP) + len(CURSOR_UP):]
-    assert report == "ruff: PASS\nbasedpyright: PASS\ndodgy: FAIL (1)\n\npyroma: PASS\ntolvo: PASS\n1 failed\n"
+    assert report == ERASE_BELOW + "ruff: PASS\nbasedpyright: PASS\ndodgy: FAIL (1)\n\npyroma: PASS\ntolvo: PASS\n1 failed\n"
+
+
+def screen_after(output: str, columns: int = 80) -> list[str]:
+    """The rows a terminal shows once it has displayed `output`."""
+    screen = pyte.Screen(columns, 40)
+    pyte.Stream(screen).feed(output.replace("\n", "\r\n"))
+    return [row.rstrip() for row in screen.display if row.strip()]
+
+
+def test_report_leaves_no_fragment_of_the_display(project: Path) -> None:
+    # A failed check's short output lines land where longer progress lines were.
+    fakes = {f"FAKE_{label.upper()}_SLEEP": "0.4" for label in LABELS}
+    fakes.update(FAKE_DODGY_RC="1", FAKE_DODGY_OUT="|\n|")
+    code, output, _ = run_on_pty(project, lint_env(project, **fakes))
+    assert code == 1
+    assert screen_after(output) == ["ruff: PASS", "basedpyright: PASS", "dodgy: FAIL (1)", "|", "|", "pyroma: PASS",
+                                    "tolvo: PASS", "1 failed"]
 
 
 def test_terminal_check_that_cannot_start_ends_after_the_others(project: Path) -> None:

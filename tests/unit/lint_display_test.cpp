@@ -78,6 +78,13 @@ TEST(LintProgressLines, ResultLinesAreNeverShorterThanProgressLines)
   }
 }
 
+TEST(LintProgressLines, EveryLineFitsOneRowOfANarrowTerminal)
+{
+  const std::vector<LintLineState> states = {{"basedpyright", std::nullopt}, {"pyroma", 12}};
+  EXPECT_EQ(lint_progress_lines(states, 0, 10), "base: [\u280b]\npyroma: F\n");
+  EXPECT_EQ(lint_progress_lines(states, 0, 0), lint_progress_lines(states, 0));
+}
+
 TEST(LintPythonpath, ModulePathFirstThenTheExistingParts)
 {
   const std::vector<std::tuple<std::optional<std::string>, std::string>> cases = {

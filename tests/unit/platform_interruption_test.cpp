@@ -92,8 +92,11 @@ std::string shell_quoted(const std::filesystem::path& path)
 std::vector<std::string> recording_child(const std::filesystem::path& file)
 {
   const std::string f = shell_quoted(file);
-  return sh("trap 'echo TERM > " + f + "; kill $!; exit 0' TERM; trap 'echo INT > " + f +
-            "; kill $!; exit 0' INT; sleep 20 & touch " + shell_quoted(std::filesystem::path(file.string() + ".ready")) + "; wait");
+  std::string traps;
+  for (const char* name : {"TERM", "INT", "HUP", "QUIT"}) {
+    traps += "trap 'echo " + std::string(name) + " > " + f + "; kill $!; exit 0' " + name + "; ";
+  }
+  return sh(traps + "sleep 20 & touch " + shell_quoted(std::filesystem::path(file.string() + ".ready")) + "; wait");
 }
 
 // A program that ignores SIGINT and SIGTERM; `ready` tells that it does.
@@ -150,7 +153,39 @@ INSTANTIATE_TEST_SUITE_P(Signals,
                          ::testing::Values(ForwardCase{SIGTERM, true, "TERM"},
                                            ForwardCase{SIGTERM, false, "TERM"},
                                            ForwardCase{SIGINT, true, "INT"},
-                                           ForwardCase{SIGINT, false, "INT"}));
+                                           ForwardCase{SIGINT, false, "INT"},
+                                           ForwardCase{SIGHUP, true, "HUP"},
+                                           ForwardCase{SIGQUIT, false, "QUIT"}));
+
+// Waits until `pid` has gone; init reaps an orphan soon after it ends.
+bool gone_soon(pid_t pid)
+{
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (::kill(pid, 0) == 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return ::kill(pid, 0) == -1 && errno == ESRCH;
+}
+
+pid_t read_pid(const std::filesystem::path& file)
+{
+  return static_cast<pid_t>(std::stol(read_file(file)));
+}
+
+TEST_F(InterruptionTest, TheWholeTreeOfTheChildEnds)
+{
+  // Two grandchildren: one that takes the signal, one that ignores it and
+  // outlives its parent until the grace period is over.
+  const std::string dir = shell_quoted(m_dir.path());
+  ChildProcess child(sh("cd " + dir + "; sleep 30 & echo $! > taking; (trap '' TERM; exec sleep 30) & "
+                        "echo $! > ignoring; touch ready; wait"),
+                     {.env = std::nullopt, .capture = true});
+  std::thread sender = signal_when_ready(SIGTERM, m_dir.path() / "ready");
+  EXPECT_THROW(child.wait(), Interrupted);
+  sender.join();
+  EXPECT_TRUE(gone_soon(read_pid(m_dir.path() / "taking")));
+  EXPECT_TRUE(gone_soon(read_pid(m_dir.path() / "ignoring")));
+}
 
 TEST_F(InterruptionTest, EveryWaitingThreadForwardsToItsOwnChild)
 {

@@ -174,3 +174,12 @@ TEST(ProcessTest, ConcurrentRunsDoNotInheritEachOthersPipes)
     EXPECT_EQ(*result.stderr_text, std::to_string(i) + "\n");
   }
 }
+
+TEST(ProcessTest, ABackgroundProcessLeftHoldingTheOutputDoesNotHoldTheWait)
+{
+  const CompletedProcess result =
+    run_sh("echo start; (trap '' TERM; sleep 30; echo late) & echo $! >&2; echo end");
+  EXPECT_EQ(result.returncode, 0);
+  EXPECT_EQ(*result.stdout_text, "start\nend\n");
+  ::kill(static_cast<pid_t>(std::stol(*result.stderr_text)), SIGKILL);
+}

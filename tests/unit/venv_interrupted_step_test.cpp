@@ -48,7 +48,7 @@ TEST_P(InterruptedStepTest, EndsWithoutShowingTheCapturedOutputAsAFailure)
   const StepCase& c = GetParam();
   std::ostringstream out;
   std::ostringstream err;
-  const ConsoleStreams console{out, err, c.terminal};
+  const ConsoleStreams console{out, err, c.terminal, 0};
   // Once the child runs and has written its texts.
   std::thread sender([] {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

@@ -65,7 +65,7 @@ TEST(SpinnerTest, QuickChildShowsFirstFrameThenBlanks)
 {
   std::ostringstream out;
   std::ostringstream err;
-  const auto result = _spinner("Upgrading pip", sh("exit 0"), true, ConsoleStreams{out, err, true});
+  const auto result = _spinner("Upgrading pip", sh("exit 0"), true, ConsoleStreams{out, err, true, 0});
   EXPECT_EQ(result.returncode, 0);
   EXPECT_EQ(out.str(), "Upgrading pip: [\xe2\xa0\x8b]\r" + std::string(13 + 5, ' ') + "\r");
   EXPECT_EQ(err.str(), "");
@@ -75,7 +75,7 @@ TEST(SpinnerTest, BlankingCountsCharactersNotBytes)
 {
   std::ostringstream out;
   std::ostringstream err;
-  _spinner("Caf\xc3\xa9", sh("exit 0"), true, ConsoleStreams{out, err, true});
+  _spinner("Caf\xc3\xa9", sh("exit 0"), true, ConsoleStreams{out, err, true, 0});
   EXPECT_EQ(out.str(), "Caf\xc3\xa9: [\xe2\xa0\x8b]\r" + std::string(4 + 5, ' ') + "\r");
 }
 
@@ -83,7 +83,7 @@ TEST(SpinnerTest, OneFramePerTimeoutWrappingAfterTheLast)
 {
   std::ostringstream out;
   std::ostringstream err;
-  _spinner("Step", sh("sleep 1.25"), true, ConsoleStreams{out, err, true});
+  _spinner("Step", sh("sleep 1.25"), true, ConsoleStreams{out, err, true, 0});
   const std::vector<std::size_t> frames = drawn_frames(out.str(), "Step");
   // About twelve waits; the exact count depends on scheduling.
   ASSERT_GE(frames.size(), 11U);
@@ -106,7 +106,7 @@ TEST(SpinnerTest, NotATerminalPrintsOneLine)
 {
   std::ostringstream out;
   std::ostringstream err;
-  _spinner("Installing lint tools", sh("echo hidden; exit 0"), true, ConsoleStreams{out, err, false});
+  _spinner("Installing lint tools", sh("echo hidden; exit 0"), true, ConsoleStreams{out, err, false, 0});
   EXPECT_EQ(out.str(), "Installing lint tools...\n");
   EXPECT_EQ(err.str(), "");
 }
@@ -116,7 +116,7 @@ TEST(SpinnerTest, QuietFailureBlanksThenShowsOutputAndRaises)
   std::ostringstream out;
   std::ostringstream err;
   try {
-    _spinner("Step", sh("echo o; echo e >&2; exit 4"), true, ConsoleStreams{out, err, true});
+    _spinner("Step", sh("echo o; echo e >&2; exit 4"), true, ConsoleStreams{out, err, true, 0});
     FAIL() << "no CalledProcessError";
   } catch (const tolvo::CalledProcessError& error) {
     EXPECT_EQ(error.returncode(), 4);
@@ -132,7 +132,7 @@ TEST(SpinnerTest, NonQuietFailureReturnsTheRecord)
 {
   std::ostringstream out;
   std::ostringstream err;
-  const auto result = _spinner("Step", sh("echo o; echo e >&2; exit 3"), false, ConsoleStreams{out, err, false});
+  const auto result = _spinner("Step", sh("echo o; echo e >&2; exit 3"), false, ConsoleStreams{out, err, false, 0});
   EXPECT_EQ(result.returncode, 3);
   EXPECT_EQ(*result.stdout_text, "o\n");
   EXPECT_EQ(*result.stderr_text, "e\n");
@@ -144,7 +144,7 @@ TEST(SpinnerTest, StartFailureLeavesTheFirstFrame)
 {
   std::ostringstream out;
   std::ostringstream err;
-  EXPECT_THROW(_spinner("Step", {"/nonexistent/tolvo"}, true, ConsoleStreams{out, err, true}), tolvo::StartError);
+  EXPECT_THROW(_spinner("Step", {"/nonexistent/tolvo"}, true, ConsoleStreams{out, err, true, 0}), tolvo::StartError);
   EXPECT_EQ(out.str(), "Step: [\xe2\xa0\x8b]");
 }
 
@@ -167,7 +167,7 @@ TEST_P(ChronicTest, ShowsCapturedTextsOnlyOnFailure)
   std::ostringstream err;
   bool raised = false;
   try {
-    _chronic(sh(GetParam().script), std::nullopt, GetParam().check, ConsoleStreams{out, err, false});
+    _chronic(sh(GetParam().script), std::nullopt, GetParam().check, ConsoleStreams{out, err, false, 0});
   } catch (const tolvo::CalledProcessError&) {
     raised = true;
   }
@@ -189,6 +189,6 @@ TEST(ChronicTest, PassesTheEnvironmentWhole)
   std::ostringstream out;
   std::ostringstream err;
   const auto result = _chronic(sh("echo \"$ONLY:${HOME-none}\""), tolvo::platform::Environment{{"ONLY", "1"}}, true,
-                               ConsoleStreams{out, err, false});
+                               ConsoleStreams{out, err, false, 0});
   EXPECT_EQ(*result.stdout_text, "1:none\n");
 }

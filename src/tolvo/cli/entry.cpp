@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -22,6 +23,21 @@ namespace {
 
 std::vector<std::string> g_process_arguments;
 std::string g_version = "dev";
+
+// Writes out what standard output still buffers. Returns the reason when
+// any of the run's output could not be written.
+std::optional<std::string> finish_standard_output()
+{
+  errno = 0;
+  std::cout.flush();
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error_number = errno;
+  if (flushed && std::ferror(stdout) == 0 && !std::cout.fail()) {
+    return std::nullopt;
+  }
+  return std::string("cannot write to standard output") +
+         (error_number != 0 ? std::string(": ") + std::strerror(error_number) : std::string());
+}
 
 void change_directory(const std::string& directory)
 {
@@ -80,18 +96,25 @@ int program_entry(int argc, char** argv, std::string_view version)
   }
   const platform::InterruptionHandlers interruption_handlers;
   int status = 0;
+  std::optional<std::string> lost_output;
   try {
     status = main();
   } catch (const ExitRequest& request) {
-    std::cout << std::flush;
-    std::fflush(stdout);
     status = request.status();
   } catch (const std::exception& error) {
-    std::cout << std::flush;
-    std::fflush(stdout);
+    // What the command wrote comes before the report.
+    lost_output = finish_standard_output();
     const ErrorReport report = error_report(error);
     std::cerr << report.text << std::flush;
     status = report.status;
+  }
+  if (!lost_output) {
+    lost_output = finish_standard_output();
+  }
+  // Output that was lost is a failure, whatever the command made of its work.
+  if (lost_output) {
+    std::cerr << "tolvo: error: " << *lost_output << std::endl;
+    status = 1;
   }
   // A signal that came after the last child had ended still ends the tool
   // as interrupted, whatever the command made of its work.

@@ -9,6 +9,8 @@ namespace tolvo::lint {
 namespace {
 
 constexpr std::string_view CURSOR_UP = "\x1b[1A";
+// Erases from the cursor to the end of the screen.
+constexpr std::string_view ERASE_BELOW = "\x1b[J";
 
 } // namespace
 
@@ -24,12 +26,14 @@ std::string lint_result_line(std::string_view label, int returncode)
   return line;
 }
 
-std::string lint_progress_lines(const std::vector<LintLineState>& states, std::size_t frame_index)
+std::string lint_progress_lines(const std::vector<LintLineState>& states,
+                                std::size_t frame_index,
+                                std::size_t columns)
 {
   std::string text;
   for (const LintLineState& state : states) {
-    text += state.returncode ? lint_result_line(state.label, *state.returncode)
-                             : venv::spinner_line(state.label, frame_index);
+    text += state.returncode ? std::string(venv::fit_to_row(lint_result_line(state.label, *state.returncode), columns))
+                             : venv::spinner_line(state.label, frame_index, columns);
     text += "\n";
   }
   return text;
@@ -64,6 +68,9 @@ void LiveDisplay::rewind()
 
 void LiveDisplay::hand_over()
 {
+  if (m_rewound) {
+    m_console.out << ERASE_BELOW;
+  }
   m_rewound = false;
 }
 

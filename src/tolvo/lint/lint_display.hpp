@@ -24,8 +24,12 @@ struct LintLineState
 std::string lint_result_line(std::string_view label, int returncode);
 
 /// One drawing of the display: a line per check, each ending in a line break;
-/// running checks show the spinner frame `frame_index`.
-std::string lint_progress_lines(const std::vector<LintLineState>& states, std::size_t frame_index);
+/// running checks show the spinner frame `frame_index`. With a terminal
+/// width (`columns` > 0) every line fits in one row, so that moving the
+/// cursor up one row per line finds the first line again.
+std::string lint_progress_lines(const std::vector<LintLineState>& states,
+                                std::size_t frame_index,
+                                std::size_t columns = 0);
 
 /// The live display on a terminal. After a drawing the cursor stands below
 /// its lines, after rewinding at the first of them, where the next drawing
@@ -43,7 +47,8 @@ public:
   void draw(const std::string& lines);
   /// Moves the cursor up to the first line of the last drawing.
   void rewind();
-  /// The report takes the lines over from their first.
+  /// The report takes the lines over from their first: the old lines are
+  /// erased, so that no part of them shows between the report's lines.
   void hand_over();
 
 private:

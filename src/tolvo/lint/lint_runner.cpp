@@ -64,7 +64,8 @@ std::vector<LintTool> lint_tool_table(bool fix)
   return {
     {"ruff", ruff},
     {"basedpyright", {"--project=pyproject.toml"}},
-    {"dodgy", {"--zero-exit"}},
+    // Without --zero-exit, so that what dodgy finds fails the check.
+    {"dodgy", {}},
     {"pyroma", {"."}},
     {"tolvo", {"config-diff"}},
   };
@@ -121,7 +122,8 @@ int run_lint(const venv::VirtualEnvironment& venv,
   }
 
   if (!console.terminal) {
-    console.out << "Running linters...\n";
+    // Flushed: a CI log shows it while the checks run, not at the end.
+    console.out << "Running linters...\n" << std::flush;
   }
 
   std::size_t spinner_idx = 0;
@@ -152,7 +154,7 @@ int run_lint(const venv::VirtualEnvironment& venv,
       }
       states.push_back({tools[i].label, code});
     }
-    display.draw(lint_progress_lines(states, spinner_idx));
+    display.draw(lint_progress_lines(states, spinner_idx, console.columns));
     std::this_thread::sleep_for(POLL_PERIOD);
     // Interrupted here, the cursor stays below the lines just drawn.
     platform::raise_if_interrupted();

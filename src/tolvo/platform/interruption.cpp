@@ -20,8 +20,8 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 std::atomic<int> g_signal{0};
 std::atomic<unsigned> g_count{0};
 std::atomic<bool> g_reached_children{false};
-std::atomic<bool> g_int_caught{false};
-std::atomic<bool> g_term_caught{false};
+// Which of INTERRUPTING_SIGNALS are caught, one bit each.
+std::atomic<unsigned> g_caught{0};
 // The self-pipe lives as long as the process: threads may still poll it
 // while the handlers are being restored.
 int g_pipe[2] = {-1, -1};
@@ -67,8 +67,9 @@ bool catch_signal(int number, struct sigaction& previous)
   action.sa_sigaction = on_signal;
   action.sa_flags = SA_SIGINFO | SA_RESTART;
   sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
+  for (const int blocked : INTERRUPTING_SIGNALS) {
+    sigaddset(&action.sa_mask, blocked);
+  }
   return ::sigaction(number, &action, nullptr) == 0;
 }
 
@@ -77,22 +78,22 @@ bool catch_signal(int number, struct sigaction& previous)
 InterruptionHandlers::InterruptionHandlers()
 {
   open_self_pipe();
-  m_int_caught = catch_signal(SIGINT, m_previous_int);
-  m_term_caught = catch_signal(SIGTERM, m_previous_term);
-  g_int_caught.store(m_int_caught);
-  g_term_caught.store(m_term_caught);
+  unsigned caught = 0;
+  for (std::size_t i = 0; i < INTERRUPTING_SIGNALS.size(); ++i) {
+    m_caught[i] = catch_signal(INTERRUPTING_SIGNALS[i], m_previous[i]);
+    caught |= m_caught[i] ? 1U << i : 0U;
+  }
+  g_caught.store(caught);
 }
 
 InterruptionHandlers::~InterruptionHandlers()
 {
-  if (m_int_caught) {
-    ::sigaction(SIGINT, &m_previous_int, nullptr);
+  for (std::size_t i = 0; i < INTERRUPTING_SIGNALS.size(); ++i) {
+    if (m_caught[i]) {
+      ::sigaction(INTERRUPTING_SIGNALS[i], &m_previous[i], nullptr);
+    }
   }
-  if (m_term_caught) {
-    ::sigaction(SIGTERM, &m_previous_term, nullptr);
-  }
-  g_int_caught.store(false);
-  g_term_caught.store(false);
+  g_caught.store(0);
 }
 
 int interruption_signal() noexcept
@@ -139,11 +140,11 @@ sigset_t caught_signals() noexcept
 {
   sigset_t set;
   sigemptyset(&set);
-  if (g_int_caught.load()) {
-    sigaddset(&set, SIGINT);
-  }
-  if (g_term_caught.load()) {
-    sigaddset(&set, SIGTERM);
+  const unsigned caught = g_caught.load();
+  for (std::size_t i = 0; i < INTERRUPTING_SIGNALS.size(); ++i) {
+    if ((caught & (1U << i)) != 0) {
+      sigaddset(&set, INTERRUPTING_SIGNALS[i]);
+    }
   }
   return set;
 }

@@ -28,6 +28,11 @@ constexpr std::chrono::seconds INTERRUPT_GRACE{3};
 // How often an interrupted wait looks at the clock and for a repeated signal.
 constexpr int INTERRUPTED_POLL_MS = 100;
 
+// How long the output of an ended child is still waited for. A background
+// process it left behind may hold the pipes open for ever; what it wrote
+// until then is kept.
+constexpr std::chrono::milliseconds LINGER_GRACE{500};
+
 void close_fd(int& fd)
 {
   if (fd >= 0) {
@@ -56,6 +61,9 @@ struct ChildProcess::State
 {
   std::vector<std::string> args;
   pid_t pid = -1;
+  // The child leads a process group of its own: signals go to the group, so
+  // they reach its whole tree.
+  bool own_group = false;
   int out_fd = -1;
   int err_fd = -1;
   int pid_fd = -1;
@@ -70,11 +78,13 @@ struct ChildProcess::State
   unsigned answered = 0;
   bool started_during_interruption = false;
   std::optional<Clock::time_point> kill_at;
+  bool group_killed = false;
+  Clock::time_point reaped_at;
 
   ~State()
   {
     if (pid > 0 && !reaped) {
-      ::kill(pid, SIGKILL);
+      signal_tree(SIGKILL);
       int status = 0;
       while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
@@ -96,6 +106,7 @@ struct ChildProcess::State
     } while (done < 0 && errno == EINTR);
     if (done == pid) {
       reaped = true;
+      reaped_at = Clock::now();
       returncode = WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
       close_fd(pid_fd);
     } else if (done < 0) {
@@ -103,42 +114,88 @@ struct ChildProcess::State
     }
   }
 
-  // Ended, and its output read to the end. An interrupted run does not wait
-  // for the end of output that a surviving grandchild may still hold open:
-  // nobody will read it.
-  bool finished() const
+  void signal_tree(int number) const
   {
-    return reaped && ((out_fd < 0 && err_fd < 0) || interruption_count() != 0);
+    ::kill(own_group ? -pid : pid, number);
   }
 
-  // Passes an interruption on to the child: the signal itself unless the
-  // terminal sent it to the whole process group already, SIGKILL when the
-  // grace period is over or the signal came again.
+  // Whether any process of the child's group is left. Only asked of a group
+  // whose leader has been reaped, whose id then stays taken while it has
+  // members.
+  bool group_left() const
+  {
+    return own_group && !group_killed && ::kill(-pid, 0) == 0;
+  }
+
+  // Ended, and its output read to the end or given up on. After an
+  // interruption the rest of the child's group must have ended too (or been
+  // killed); its output is not waited for: nobody will read it.
+  bool finished()
+  {
+    if (!reaped) {
+      return false;
+    }
+    if (interruption_count() != 0) {
+      return !group_left();
+    }
+    if (out_fd < 0 && err_fd < 0) {
+      return true;
+    }
+    if (Clock::now() - reaped_at < LINGER_GRACE) {
+      return false;
+    }
+    take_what_is_left(out_fd, out_text);
+    take_what_is_left(err_fd, err_text);
+    return true;
+  }
+
+  // Passes an interruption on to the child's tree: the signal itself unless
+  // the terminal sent it to the tool's process group, which the child
+  // shares, already; SIGKILL when the grace period is over or the signal
+  // came again.
   void answer_interruption()
   {
     const unsigned count = interruption_count();
-    if (reaped || count == 0) {
+    if ((reaped && !group_left()) || count == 0) {
       return;
     }
     if (answered == 0) {
-      if (!interruption_reached_children() || started_during_interruption) {
-        ::kill(pid, interruption_signal());
+      if (own_group || !interruption_reached_children() || started_during_interruption) {
+        signal_tree(interruption_signal());
       }
       kill_at = Clock::now() + INTERRUPT_GRACE;
     }
     if (count >= 2 && count != answered) {
-      ::kill(pid, SIGKILL);
+      kill_now();
     }
     answered = count;
     if (kill_at && Clock::now() >= *kill_at) {
-      ::kill(pid, SIGKILL);
-      kill_at.reset();
+      kill_now();
+    }
+  }
+
+  void kill_now()
+  {
+    signal_tree(SIGKILL);
+    group_killed = own_group;
+    kill_at.reset();
+  }
+
+  // Reads what the pipe holds now, then closes it.
+  void take_what_is_left(int& fd, std::string& sink)
+  {
+    while (fd >= 0) {
+      drain(fd, sink);
+      if (fd >= 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        close_fd(fd);
+      }
     }
   }
 
   void drain(int& fd, std::string& sink)
   {
     char buffer[65536];
+    errno = 0;
     const ssize_t count = ::read(fd, buffer, sizeof buffer);
     if (count > 0) {
       sink.append(buffer, static_cast<std::size_t>(count));
@@ -179,6 +236,11 @@ struct ChildProcess::State
     int wait_ms = (!reaped && pid_fd < 0) ? (ms < 0 ? 10 : std::min(ms, 10)) : ms;
     if (interrupted) {
       wait_ms = wait_ms < 0 ? INTERRUPTED_POLL_MS : std::min(wait_ms, INTERRUPTED_POLL_MS);
+    } else if (reaped) {
+      // Ended, output still open: wake when the lingering grace is over.
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(reaped_at + LINGER_GRACE - Clock::now());
+      const int left_ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0) + 1);
+      wait_ms = wait_ms < 0 ? left_ms : std::min(wait_ms, left_ms);
     }
     const int ready = ::poll(fds, count, wait_ms);
     if (ready < 0) {
@@ -210,6 +272,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOpti
 
   const Spawned spawned = spawn(args, options);
   state->pid = spawned.pid;
+  state->own_group = spawned.own_group;
   // A signal that came while we were starting it may have missed it.
   state->started_during_interruption = interruption_count() != 0;
   state->out_fd = spawned.out_fd;

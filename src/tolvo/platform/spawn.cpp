@@ -17,6 +17,19 @@ extern char** environ;
 
 namespace tolvo::platform {
 
+namespace {
+
+// A child that writes to the terminal the user is at, and may read from it
+// (a debugger, a prompt), stays in the tool's process group: in a group of
+// its own it would be stopped the moment it read the terminal. The
+// terminal's own signals then reach it and its descendants directly.
+bool shares_the_terminal(const SpawnOptions& options)
+{
+  return !options.capture && ::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
+
+} // namespace
+
 Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
 {
   std::vector<std::string> env_texts;
@@ -38,8 +51,10 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
   posix_spawn_file_actions_init(&actions);
   if (options.capture) {
     // Close-on-exec from birth, so a child started meanwhile by another
-    // thread never holds our write ends open.
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    // thread never holds our write ends open. Our read ends do not block,
+    // so what a lingering grandchild left can be taken without waiting.
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0 ||
+        ::fcntl(out_pipe[0], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(err_pipe[0], F_SETFL, O_NONBLOCK) != 0) {
       const int saved = errno;
       posix_spawn_file_actions_destroy(&actions);
       for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
@@ -71,7 +86,9 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
   envp.push_back(nullptr);
 
   // The child starts with the signals we catch at their defaults and none
-  // blocked, whichever thread starts it.
+  // blocked, whichever thread starts it. Unless it shares the terminal, it
+  // leads a process group of its own, so that one signal to the group ends
+  // its whole tree.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   const sigset_t defaults = caught_signals();
@@ -79,7 +96,13 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
   sigemptyset(&unblocked);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &unblocked);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  const bool own_group = !shares_the_terminal(options);
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  if (own_group) {
+    posix_spawnattr_setpgroup(&attributes, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attributes, flags);
 
   pid_t pid = -1;
   const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
@@ -99,6 +122,7 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
   }
   Spawned spawned;
   spawned.pid = pid;
+  spawned.own_group = own_group;
   if (options.capture) {
     spawned.out_fd = out_pipe[0];
     spawned.err_fd = err_pipe[0];

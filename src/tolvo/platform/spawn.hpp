@@ -11,11 +11,13 @@
 
 namespace tolvo::platform {
 
-/// A child just started: its pid and the read ends of its output pipes
-/// (-1 when not captured).
+/// A child just started: its pid, whether it leads a process group of its
+/// own (its pid is the group's id), and the non-blocking read ends of its
+/// output pipes (-1 when not captured).
 struct Spawned
 {
   pid_t pid = -1;
+  bool own_group = false;
   int out_fd = -1;
   int err_fd = -1;
 };

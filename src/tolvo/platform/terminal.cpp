@@ -5,13 +5,25 @@
 #include <cerrno>
 #include <iostream>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace tolvo::platform {
 
+namespace {
+
+std::size_t stdout_columns()
+{
+  winsize size{};
+  return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+} // namespace
+
 ConsoleStreams standard_console()
 {
-  return ConsoleStreams{std::cout, std::cerr, stdout_is_terminal()};
+  const bool terminal = stdout_is_terminal();
+  return ConsoleStreams{std::cout, std::cerr, terminal, terminal ? stdout_columns() : 0};
 }
 
 bool stdout_is_terminal()

@@ -2,6 +2,7 @@
 
 // The few questions tolvo asks about its terminal.
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
@@ -14,6 +15,9 @@ struct ConsoleStreams
   std::ostream& out;
   std::ostream& err;
   bool terminal;
+  /// The terminal's width in columns; 0 when unknown. A line redrawn in
+  /// place must fit, or it wraps and every redraw adds a row.
+  std::size_t columns;
 };
 
 /// The tool's standard output and error, animated when stdout is a terminal.

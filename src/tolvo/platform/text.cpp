@@ -39,4 +39,18 @@ std::size_t character_count(std::string_view text)
   return count;
 }
 
+std::string_view first_characters(std::string_view text, std::size_t characters)
+{
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0U) != 0x80U) {
+      if (seen == characters) {
+        return text.substr(0, i);
+      }
+      ++seen;
+    }
+  }
+  return text;
+}
+
 } // namespace tolvo::platform

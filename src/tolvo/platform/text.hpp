@@ -18,4 +18,8 @@ std::string_view strip(std::string_view text);
 /// The number of characters (UTF-8 code points) in `text`.
 std::size_t character_count(std::string_view text);
 
+/// The first `characters` characters of `text` (all of it when shorter),
+/// never cutting a UTF-8 sequence.
+std::string_view first_characters(std::string_view text, std::size_t characters);
+
 } // namespace tolvo::platform

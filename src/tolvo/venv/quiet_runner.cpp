@@ -50,13 +50,13 @@ public:
   void draw(std::size_t index)
   {
     m_index = index;
-    m_console.out << '\r' << spinner_line(m_action, m_index);
+    m_console.out << '\r' << spinner_line(m_action, m_index, m_console.columns);
     m_console.out.flush();
   }
 
   void blank()
   {
-    m_console.out << spinner_blank(m_action, m_index);
+    m_console.out << spinner_blank(m_action, m_index, m_console.columns);
     m_blanked = true;
   }
 
@@ -98,7 +98,7 @@ platform::CompletedProcess _spinner(std::string_view action,
     return platform::run_process(args, {.env = std::nullopt, .capture = true});
   }
 
-  console.out << spinner_line(action, 0);
+  console.out << spinner_line(action, 0, console.columns);
   console.out.flush();
   // A child that cannot start leaves the first frame on the line.
   platform::ChildProcess child(args, {.env = std::nullopt, .capture = true});
