@@ -8,6 +8,7 @@ import fcntl
 import json
 import os
 import pty
+import py_compile
 import selectors
 import subprocess
 import sys
@@ -128,6 +129,8 @@ class FakeProject:
                     text = f"#!{interpreter} -SB\n" + text.split("\n", 1)[1]
                 (self.bin / source.name).write_text(text)
                 (self.bin / source.name).chmod(source.stat().st_mode & 0o777)
+        for module in self.bin.glob("*.py"):
+            py_compile.compile(str(module))  # once here, not at every start of a fake
         if pyproject is not None:
             self.write("pyproject.toml", pyproject)
         self.env = {"PATH": str(self.bin), "FAKE_LOG": str(self.log), "LC_ALL": "C.UTF-8",

@@ -26,7 +26,6 @@ from __future__ import annotations
 
 import json
 import os
-import runpy
 import signal
 import sys
 import time
@@ -62,6 +61,8 @@ def _write_all(fd: int, data: bytes) -> None:
 
 
 class Call:
+    """A call playing `role`, recorded as it is made; `finish` ends the process."""
+
     def __init__(self, role: str) -> None:
         self.role = role
         self.key = "FAKE_" + role.upper().replace("-", "_") + "_"
@@ -105,15 +106,11 @@ class Call:
         sys.exit(self.status)
 
     def _follow_plan(self, seed: str) -> int:
-        plan = runpy.run_path(os.path.join(HOME, "stress_plan.py"))["plan"]
+        from stress_plan import plan  # beside this file, as the program's own directory is on sys.path
+
         texts, code, steps = plan(seed, self.role)
         for fd, begin, end, pause in steps:
             if pause:
                 time.sleep(pause)
             _write_all(fd, memoryview(texts[fd])[begin:end])
         return code
-
-
-def start(role: str) -> Call:
-    """Records the start of a call playing `role`; its `finish` ends the process."""
-    return Call(role)
