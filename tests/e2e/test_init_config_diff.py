@@ -2,41 +2,23 @@
 
 from __future__ import annotations
 
-import os
-import pty
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-from conftest import TOLVO, run_tolvo
+from conftest import Outcome, run_on_pty, run_tolvo
 
 ALL_PROMPTS = ["Project name: ", "Description: ", "Author name: ", "Author email: ",
                "License spdx identifier: "]
 
 
-def run_on_pty(*args: str, cwd: Path, answers: list[str], end_input: bool = False,
-               timeout: float = 30) -> subprocess.CompletedProcess[str]:
-    """Runs tolvo with standard input on a pseudo-terminal fed `answers`, one line
-    each (then end of input when asked); standard output and error are captured."""
-    master, slave = pty.openpty()
-    try:
-        proc = subprocess.Popen([str(TOLVO), *args], cwd=cwd, stdin=slave,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        os.close(slave)
-        slave = -1
-        # The terminal keeps the typed lines until the program reads them.
-        for answer in answers:
-            os.write(master, (answer + "\n").encode())
-        if end_input:
-            os.write(master, b"\x04")
-        out, err = proc.communicate(timeout=timeout)
-    finally:
-        if slave >= 0:
-            os.close(slave)
-        os.close(master)
-    return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
+def init_on_pty(*options: str, cwd: Path, answers: list[str]) -> Outcome:
+    """Runs init with standard input on a pseudo-terminal where `answers`
+    were typed, one line each; its output is captured."""
+    return run_on_pty(["init", *options], cwd, typed="".join(answer + "\n" for answer in answers),
+                      stdout_on_pty=False)
 
 
 def tree(root: Path) -> list[str]:
@@ -44,55 +26,36 @@ def tree(root: Path) -> list[str]:
 
 
 def init_project(root: Path, name: str = "demo_pkg") -> None:
-    result = run_on_pty("init", "--name", name, "--description", "A demo", "--author-name",
-                        "Ann Author", "--author-email", "ann@example.org", cwd=root,
-                        answers=["MIT"])
-    assert result.returncode == 0, result.stderr
+    result = init_on_pty("--name", name, "--description", "A demo", "--author-name", "Ann Author",
+                         "--author-email", "ann@example.org", cwd=root, answers=["MIT"])
+    assert result.returncode == 0, result.err
 
 
 @pytest.mark.usefixtures("tolvo_bin")
 class TestInit:
-    def test_prompts_only_for_values_no_option_gives(self, tmp_path: Path) -> None:
-        result = run_on_pty("init", "--name", "demo", "--author-email", "a@example.org",
-                            cwd=tmp_path, answers=["My description", "Ann", "MIT"])
-        assert result.returncode == 0, result.stderr
-        assert result.stdout == "Description: Author name: License spdx identifier: "
+    @pytest.mark.parametrize(
+        ("options", "answers", "prompts", "package", "values"),
+        [(["--name", "demo", "--author-email", "a@example.org"], ["My description", "Ann", "MIT"],
+          [ALL_PROMPTS[1], ALL_PROMPTS[2], ALL_PROMPTS[4]], "demo",
+          ['name = "demo"', 'description = "My description"', '"Ann"', '"a@example.org"', 'license = "MIT"',
+           'requires-python = ">=3.11"']),
+         # The dash is kept: the directory is named exactly as typed.
+         ([], ["my-project", "D", "Ann", "a@example.org", "MIT"], ALL_PROMPTS, "my-project",
+          ['name = "my-project"']),
+         # An empty option counts as not given; an empty answer is kept.
+         (["--name", "", "--description", ""], ["demo", "", "Ann", "a@example.org", "MIT"], ALL_PROMPTS, "demo",
+          ['description = ""'])],
+    )
+    def test_prompts_only_for_values_no_option_gives(self, tmp_path: Path, options: list[str], answers: list[str],
+                                                     prompts: list[str], package: str, values: list[str]) -> None:
+        result = init_on_pty(*options, cwd=tmp_path, answers=answers)
+        assert result.returncode == 0, result.err
+        assert result.out == "".join(prompts)
         pyproject = (tmp_path / "pyproject.toml").read_text()
-        for value in ['name = "demo"', 'description = "My description"', '"Ann"',
-                      '"a@example.org"', 'license = "MIT"', 'requires-python = ">=3.11"']:
+        for value in values:
             assert value in pyproject
-        assert (tmp_path / "demo" / "__init__.py").read_bytes() == b""
-        assert "demo" in (tmp_path / ".github" / "workflows" / "build.yml").read_text()
-
-    def test_every_prompt_in_order_with_no_options(self, tmp_path: Path) -> None:
-        result = run_on_pty("init", cwd=tmp_path,
-                            answers=["my-project", "D", "Ann", "a@example.org", "MIT"])
-        assert result.returncode == 0, result.stderr
-        assert result.stdout == "".join(ALL_PROMPTS)
-        # The dash is kept: the directory is named exactly as typed.
-        assert (tmp_path / "my-project" / "__init__.py").is_file()
-
-    def test_empty_option_counts_as_not_given_and_empty_answer_is_kept(
-            self, tmp_path: Path) -> None:
-        result = run_on_pty("init", "--name", "", "--description", "", cwd=tmp_path,
-                            answers=["demo", "", "Ann", "a@example.org", "MIT"])
-        assert result.returncode == 0, result.stderr
-        assert result.stdout == "".join(ALL_PROMPTS)
-        assert 'description = ""' in (tmp_path / "pyproject.toml").read_text()
-
-    def test_without_terminal_prints_usage_and_writes_nothing(self, tmp_path: Path) -> None:
-        result = run_tolvo("init", "--name", "demo", "--description", "D", "--author-name",
-                           "Ann", "--author-email", "a@example.org", cwd=tmp_path)
-        assert result.returncode == 1
-        assert result.stdout.startswith("usage:")
-        assert result.stdout.endswith("\n") and result.stdout.count("\n") >= 1
-        assert tree(tmp_path) == []
-
-    def test_end_of_input_at_prompt_is_an_error(self, tmp_path: Path) -> None:
-        result = run_on_pty("init", cwd=tmp_path, answers=["demo", "D"], end_input=True)
-        assert result.returncode == 1
-        assert "tolvo: error:" in result.stderr
-        assert tree(tmp_path) == []
+        assert (tmp_path / package / "__init__.py").read_bytes() == b""
+        assert package in (tmp_path / ".github" / "workflows" / "build.yml").read_text()
 
     @pytest.mark.parametrize("name", ["", "/tmp/absolute-demo", "..", "../outside", "a/../b",
                                       "a/.."])
@@ -100,9 +63,9 @@ class TestInit:
                                                            name: str) -> None:
         work = tmp_path / "work"
         work.mkdir()
-        result = run_on_pty("init", cwd=work, answers=[name, "D", "Ann", "a@example.org", "MIT"])
+        result = init_on_pty(cwd=work, answers=[name, "D", "Ann", "a@example.org", "MIT"])
         assert result.returncode == 1
-        assert "project name" in result.stderr
+        assert "project name" in result.err
         assert tree(tmp_path) == ["work"]
         assert not Path("/tmp/absolute-demo").exists()
 
@@ -114,9 +77,9 @@ class TestInit:
         init_project(tmp_path)
         before = {p: (p.read_bytes(), p.stat().st_mtime_ns)
                   for p in tmp_path.rglob("*") if p.is_file()}
-        result = run_on_pty("init", "--name", "demo_pkg", cwd=tmp_path,
-                            answers=["Other", "Bob", "b@example.org", "GPL-3.0-only"])
-        assert result.returncode == 0, result.stderr
+        result = init_on_pty("--name", "demo_pkg", cwd=tmp_path,
+                             answers=["Other", "Bob", "b@example.org", "GPL-3.0-only"])
+        assert result.returncode == 0, result.err
         after = {p: (p.read_bytes(), p.stat().st_mtime_ns)
                  for p in tmp_path.rglob("*") if p.is_file()}
         assert after == before
@@ -129,55 +92,42 @@ class TestInit:
         assert (tmp_path / ".github" / "workflows" / "build.yml").is_file()
 
 
-def edit_pyproject(root: Path, old: str, new: str) -> None:
-    path = root / "pyproject.toml"
-    text = path.read_text()
-    assert old in text, old
-    path.write_text(text.replace(old, new))
+RUFF_EXCLUDE = 'exclude = [".venv", ".git", "build", "dist", "wheelhouse", "*.egg-info"]'
+NO_REQUIRES_PYTHON = "Error: 'pyproject.toml' does not specify a 'requires-python' value."
 
 
 @pytest.mark.usefixtures("tolvo_bin")
 class TestConfigDiff:
-    def test_fresh_scaffold_matches(self, tmp_path: Path) -> None:
+    @pytest.mark.parametrize(
+        ("edits", "where", "status", "lines"),
+        [([], ".", 0, []),
+         # Errors and differences count alike.
+         ([('requires-python = ">=3.11"\n', ""), (RUFF_EXCLUDE, 'exclude = ["build"]')], ".", 2,
+          [NO_REQUIRES_PYTHON,
+           "tool.ruff.exclude: expected ['.venv', '.git', 'build', 'dist', 'wheelhouse', '*.egg-info'], "
+           "got ['build']"]),
+         # From a subdirectory: pyproject.toml is found in a parent.
+         ([('test = ["pytest>=8"]', 'dev = ["pytest>=8"]'),
+           ('requires = ["setuptools>=77"]', 'requires = ["flit_core"]'),
+           ('build-backend = "setuptools.build_meta"', 'build-backend = "flit_core.buildapi"')], "demo_pkg", 1,
+          ["Error: 'test' optional dependency group is missing.",
+           "build-system.requires: missing coverage for setuptools>=77",
+           "build-system.build-backend: expected setuptools.build_meta, got flit_core.buildapi"]),
+         ([('test = ["pytest>=8"]', "test = [\"pytest; sys_platform == 'linux'\"]")], ".", 1,
+          ["Error: pytest is not installed in the 'test' extras group."])],
+        ids=["fresh-scaffold", "two-differences", "missing-test-group", "pytest-only-on-linux"],
+    )
+    def test_edited_scaffold(self, tmp_path: Path, edits: list[tuple[str, str]], where: str, status: int,
+                             lines: list[str]) -> None:
         init_project(tmp_path)
-        result = run_tolvo("config-diff", cwd=tmp_path)
-        assert (result.returncode, result.stdout) == (0, "")
-
-    def test_missing_requires_python_and_ruff_entry_count_two(self, tmp_path: Path) -> None:
-        init_project(tmp_path)
-        edit_pyproject(tmp_path, 'requires-python = ">=3.11"\n', "")
-        edit_pyproject(tmp_path, 'exclude = [".venv", ".git", "build", "dist", "wheelhouse", '
-                       '"*.egg-info"]', 'exclude = ["build"]')
-        result = run_tolvo("config-diff", cwd=tmp_path)
-        assert result.stdout.splitlines() == [
-            "Error: 'pyproject.toml' does not specify a 'requires-python' value.",
-            "tool.ruff.exclude: expected ['.venv', '.git', 'build', 'dist', 'wheelhouse', "
-            "'*.egg-info'], got ['build']",
-        ]
-        assert result.returncode == 2
-
-    def test_missing_test_group_then_build_requirement_counts_one(self, tmp_path: Path) -> None:
-        init_project(tmp_path)
-        edit_pyproject(tmp_path, 'test = ["pytest>=8"]', 'dev = ["pytest>=8"]')
-        edit_pyproject(tmp_path, 'requires = ["setuptools>=77"]', 'requires = ["flit_core"]')
-        edit_pyproject(tmp_path, 'build-backend = "setuptools.build_meta"',
-                       'build-backend = "flit_core.buildapi"')
-        result = run_tolvo("config-diff", cwd=tmp_path / "demo_pkg")
-        lines = result.stdout.splitlines()
-        assert lines[0] == "Error: 'test' optional dependency group is missing."
-        assert lines[1].startswith("build-system.requires: missing coverage for setuptools")
-        assert lines[2] == ("build-system.build-backend: expected setuptools.build_meta, "
-                            "got flit_core.buildapi")
-        assert len(lines) == 3
-        assert result.returncode == 1
-
-    def test_pytest_only_on_linux_is_not_enough(self, tmp_path: Path) -> None:
-        init_project(tmp_path)
-        edit_pyproject(tmp_path, 'test = ["pytest>=8"]',
-                       "test = [\"pytest; sys_platform == 'linux'\"]")
-        result = run_tolvo("config-diff", cwd=tmp_path)
-        assert result.stdout == "Error: pytest is not installed in the 'test' extras group.\n"
-        assert result.returncode == 1
+        pyproject = tmp_path / "pyproject.toml"
+        text = pyproject.read_text()
+        for old, new in edits:
+            assert old in text, old
+            text = text.replace(old, new)
+        pyproject.write_text(text)
+        result = run_tolvo("config-diff", cwd=tmp_path / where)
+        assert (result.returncode, result.stdout.splitlines()) == (status, lines)
 
     def test_no_tool_table_is_an_error_after_earlier_lines(self, tmp_path: Path) -> None:
         (tmp_path / "pyproject.toml").write_text(
@@ -186,9 +136,7 @@ class TestConfigDiff:
         result = run_tolvo("config-diff", cwd=tmp_path)
         assert result.returncode == 1
         assert result.stdout.splitlines() == [
-            "Error: 'pyproject.toml' does not specify a 'requires-python' value.",
-            "build-system.build-backend: expected setuptools.build_meta, got other",
-        ]
+            NO_REQUIRES_PYTHON, "build-system.build-backend: expected setuptools.build_meta, got other"]
         assert "tool" in result.stderr
 
 

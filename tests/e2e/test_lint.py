@@ -1,67 +1,21 @@
-"""The lint command against fake programs: a fake base "python" that
-creates a fake environment, whose interpreter plays the four linters, and a
-fake "tolvo" on PATH for the config-diff check. Each check logs its argv,
-start and end time and PYTHONPATH, and behaves as its FAKE_<TOOL>_* variables say."""
+"""The lint command against the fake programs: the environment's
+interpreter plays the four linters and the fake "tolvo" on PATH the
+config-diff check, each as its FAKE_<TOOL>_* variables say."""
 
 from __future__ import annotations
 
-import json
-import os
-import pty
 import re
-import select
-import subprocess
-import sys
 import textwrap
-from pathlib import Path
 
 import pyte
 import pytest
 
-from conftest import TOLVO, run_tolvo
+from conftest import TOLVO, FakeProject, assert_no_leftovers, fake_settings, run_on_pty
 
 LABELS = ["ruff", "basedpyright", "dodgy", "pyroma", "tolvo"]
 CURSOR_UP = "\x1b[1A"
 ERASE_BELOW = "\x1b[J"
 FRAMES = "\u280b\u2819\u2839\u2838\u283c\u2834\u2826\u2827\u2807\u280f"
-
-FAKE = textwrap.dedent(
-    """\
-    #!{python}
-    import json, os, sys, time
-    name = os.path.basename(sys.argv[0])
-    args = sys.argv[1:]
-    log_dir = os.environ["FAKE_LOG_DIR"]
-    if name == "python" and args[:2] == ["-m", "venv"]:
-        bin_dir = os.path.join(args[-1], "bin")
-        os.makedirs(bin_dir, exist_ok=True)
-        for tool in ("python", "pip"):
-            target = os.path.join(bin_dir, tool)
-            with open(__file__) as src, open(target, "w") as dst:
-                dst.write(src.read())
-            os.chmod(target, 0o755)
-        sys.exit(0)
-    if name == "pip":
-        with open(os.path.join(log_dir, "pip.log"), "a") as log:
-            log.write(json.dumps(args) + "\\n")
-        sys.exit(0)
-    if name == "python" and args[:1] == ["-um"] and args[1] != "ensurepip":
-        tool, rest = args[1], args[2:]
-    elif name == "tolvo":
-        tool, rest = "tolvo", args
-    else:
-        sys.exit(0)
-    key = "FAKE_" + tool.upper() + "_"
-    start = time.time()
-    time.sleep(float(os.environ.get(key + "SLEEP", "0")))
-    sys.stdout.write(os.environ.get(key + "OUT", ""))
-    sys.stderr.write(os.environ.get(key + "ERR", ""))
-    with open(os.path.join(log_dir, tool + ".log"), "w") as log:
-        json.dump({{"argv": rest, "start": start, "end": time.time(),
-                    "pythonpath": os.environ.get("PYTHONPATH")}}, log)
-    sys.exit(int(os.environ.get(key + "RC", "0")))
-    """
-).format(python=sys.executable)
 
 PYPROJECT = textwrap.dedent(
     """\
@@ -76,31 +30,6 @@ PYPROJECT = textwrap.dedent(
     """
 )
 
-
-@pytest.fixture
-def project(tmp_path: Path, tolvo_bin: Path) -> Path:
-    fake_bin = tmp_path / "bin"
-    fake_bin.mkdir()
-    for name in ("python", "tolvo"):
-        (fake_bin / name).write_text(FAKE)
-        (fake_bin / name).chmod(0o755)
-    (tmp_path / "logs").mkdir()
-    work = tmp_path / "work"
-    work.mkdir()
-    (work / "pyproject.toml").write_text(PYPROJECT)
-    return work
-
-
-def lint_env(project: Path, **fakes: str) -> dict[str, str]:
-    env = {"PATH": str(project.parent / "bin"), "FAKE_LOG_DIR": str(project.parent / "logs")}
-    env.update(fakes)
-    return env
-
-
-def log_of(project: Path, tool: str) -> dict:
-    return json.loads((project.parent / "logs" / f"{tool}.log").read_text())
-
-
 INSTALL_LINES = (
     "Creating virtual environment...\n"
     "Ensuring pip is installed...\n"
@@ -111,33 +40,36 @@ INSTALL_LINES = (
 )
 
 
-def test_all_pass_on_a_pipe(project: Path) -> None:
-    result = run_tolvo("lint", cwd=project, env=lint_env(project))
+@pytest.mark.parametrize(
+    ("options", "pyproject", "ruff", "target"),
+    [([], PYPROJECT, "check", ".[test,lint]"),
+     # No group worth installing: the project alone. --fix changes ruff's arguments only.
+     (["--fix"], '[project]\nname = "demo"\nversion = "1"\n', "check --fix", ".")],
+)
+def test_all_pass_on_a_pipe(fake_project: FakeProject, options: list[str], pyproject: str, ruff: str,
+                            target: str) -> None:
+    fake_project.write("pyproject.toml", pyproject)
+    result = fake_project.run("lint", *options)
     assert result.returncode == 0, result.stderr
     assert result.stdout == INSTALL_LINES + "".join(f"{label}: PASS\n" for label in LABELS)
     assert result.stderr == ""
-    assert "\x1b" not in result.stdout
-    assert not any(frame in result.stdout for frame in FRAMES)
-    assert log_of(project, "ruff")["argv"] == ["check"]
-    assert log_of(project, "basedpyright")["argv"] == ["--project=pyproject.toml"]
-    assert log_of(project, "dodgy")["argv"] == []
-    assert log_of(project, "pyroma")["argv"] == ["."]
-    assert log_of(project, "tolvo")["argv"] == ["config-diff"]
-    pip_log = [json.loads(line) for line in (project.parent / "logs" / "pip.log").read_text().splitlines()]
-    assert ["install", "ruff", "vulture", "basedpyright", "dodgy", "pyroma"] in pip_log
-    assert pip_log[-1] == ["install", "--quiet", "--editable", ".[test,lint]"]
-    # vulture is installed but never run.
-    assert not (project.parent / "logs" / "vulture.log").exists()
+    lines = fake_project.lines()
+    assert lines[:5] == [f"python -m venv --system-site-packages --upgrade {fake_project.venv}",
+                         ".venv/bin/python -um ensurepip", ".venv/bin/pip install --upgrade pip",
+                         ".venv/bin/pip install ruff vulture basedpyright dodgy pyroma",
+                         f".venv/bin/pip install --quiet --editable {target}"]
+    # The checks run at once, in any order; vulture is installed but never run.
+    assert sorted(lines[5:]) == [".venv/bin/python -um basedpyright --project=pyproject.toml",
+                                 ".venv/bin/python -um dodgy", ".venv/bin/python -um pyroma .",
+                                 f".venv/bin/python -um ruff {ruff}", "tolvo config-diff"]
 
 
 @pytest.mark.parametrize("failing", [["dodgy"], ["ruff", "tolvo"], LABELS])
-def test_exit_status_counts_failed_checks(project: Path, failing: list[str]) -> None:
+def test_exit_status_counts_failed_checks(fake_project: FakeProject, failing: list[str]) -> None:
     fakes = {}
     for number, label in enumerate(failing, start=1):
-        fakes[f"FAKE_{label.upper()}_RC"] = str(number)
-        fakes[f"FAKE_{label.upper()}_OUT"] = f"{label} said"
-        fakes[f"FAKE_{label.upper()}_ERR"] = f"{label} complained"
-    result = run_tolvo("lint", cwd=project, env=lint_env(project, **fakes))
+        fakes.update(fake_settings(label, RC=str(number), OUT=f"{label} said", ERR=f"{label} complained"))
+    result = fake_project.run("lint", **fakes)
     assert result.returncode == len(failing)
     expected_out, expected_err = INSTALL_LINES, ""
     for label in LABELS:
@@ -152,27 +84,11 @@ def test_exit_status_counts_failed_checks(project: Path, failing: list[str]) -> 
     assert result.stderr == expected_err
 
 
-def test_failed_check_with_empty_texts_gives_empty_lines(project: Path) -> None:
-    result = run_tolvo("lint", cwd=project, env=lint_env(project, FAKE_PYROMA_RC="3"))
+def test_failed_check_with_empty_texts_gives_empty_lines(fake_project: FakeProject) -> None:
+    result = fake_project.run("lint", FAKE_PYROMA_RC="3")
     assert result.returncode == 1
     assert result.stdout.endswith("dodgy: PASS\npyroma: FAIL (3)\n\ntolvo: PASS\n1 failed\n")
     assert result.stderr == "\n"
-
-
-def test_fix_changes_only_ruff(project: Path) -> None:
-    result = run_tolvo("lint", "--fix", cwd=project, env=lint_env(project))
-    assert result.returncode == 0, result.stderr
-    assert log_of(project, "ruff")["argv"] == ["check", "--fix"]
-    assert log_of(project, "dodgy")["argv"] == []
-    assert log_of(project, "tolvo")["argv"] == ["config-diff"]
-
-
-def test_project_without_kept_groups_installs_plain(project: Path) -> None:
-    (project / "pyproject.toml").write_text('[project]\nname = "demo"\nversion = "1"\n')
-    result = run_tolvo("lint", cwd=project, env=lint_env(project))
-    assert result.returncode == 0, result.stderr
-    last = (project.parent / "logs" / "pip.log").read_text().splitlines()[-1]
-    assert json.loads(last) == ["install", "--quiet", "--editable", "."]
 
 
 def module_path() -> str:
@@ -189,29 +105,27 @@ def module_path() -> str:
     ("pythonpath", "expected_tail"),
     [(None, ""), ("", ""), ("/one:/two", "/one:/two")],
 )
-def test_pythonpath_of_the_tolvo_check(project: Path, pythonpath: str | None, expected_tail: str) -> None:
-    env = lint_env(project)
-    if pythonpath is not None:
-        env["PYTHONPATH"] = pythonpath
-    result = run_tolvo("lint", cwd=project, env=env)
+def test_pythonpath_of_the_tolvo_check(fake_project: FakeProject, pythonpath: str | None,
+                                       expected_tail: str) -> None:
+    result = fake_project.run("lint", **({} if pythonpath is None else {"PYTHONPATH": pythonpath}))
     assert result.returncode == 0, result.stderr
-    assert log_of(project, "tolvo")["pythonpath"] == module_path() + ":" + expected_tail
+    seen = {call.role: call.pythonpath for call in fake_project.calls()}
+    assert seen["tolvo"] == module_path() + ":" + expected_tail
     # The linters get the environment unchanged.
-    assert log_of(project, "ruff")["pythonpath"] == pythonpath
+    assert seen["ruff"] == pythonpath
 
 
-def test_checks_run_at_the_same_time(project: Path) -> None:
-    fakes = {f"FAKE_{label.upper()}_SLEEP": "0.5" for label in LABELS}
-    result = run_tolvo("lint", cwd=project, env=lint_env(project, **fakes))
+def test_checks_run_at_the_same_time(fake_project: FakeProject) -> None:
+    result = fake_project.run("lint", **{f"FAKE_{label.upper()}_SLEEP": "0.5" for label in LABELS})
     assert result.returncode == 0, result.stderr
-    logs = [log_of(project, label) for label in LABELS]
-    assert max(log["start"] for log in logs) < min(log["end"] for log in logs)
+    checks = [call for call in fake_project.calls() if call.role in LABELS]
+    assert len(checks) == 5
+    assert max(call.start for call in checks) < min(call.end for call in checks)
 
 
-def test_check_that_cannot_start_ends_with_its_error(project: Path) -> None:
-    (project.parent / "bin" / "tolvo").unlink()
-    fakes = {"FAKE_RUFF_SLEEP": "0.3", "FAKE_DODGY_RC": "1"}
-    result = run_tolvo("lint", cwd=project, env=lint_env(project, **fakes))
+def test_check_that_cannot_start_ends_with_its_error(fake_project: FakeProject) -> None:
+    (fake_project.bin / "tolvo").unlink()
+    result = fake_project.run("lint", FAKE_RUFF_SLEEP="0.3", FAKE_DODGY_RC="1")
     assert result.returncode == 1
     # The results before the broken check are reported, then its error ends the run.
     assert result.stdout.endswith("Running linters...\nruff: PASS\nbasedpyright: PASS\n"
@@ -219,38 +133,21 @@ def test_check_that_cannot_start_ends_with_its_error(project: Path) -> None:
     assert result.stderr.startswith("\n")
     assert "cannot run 'tolvo'" in result.stderr.splitlines()[-1]
     # The other checks were waited for, not abandoned.
-    for label in LABELS[:4]:
-        assert log_of(project, label)["end"] > 0
+    checks = [call for call in fake_project.calls() if call.role in LABELS]
+    assert all(call.end is not None for call in checks)
+    assert_no_leftovers(checks, set(LABELS[:4]))
 
 
-def run_on_pty(project: Path, env: dict[str, str]) -> tuple[int, str, str]:
-    master, slave = pty.openpty()
-    proc = subprocess.Popen([str(TOLVO), "lint"], cwd=project, env=env, stdin=subprocess.DEVNULL,
-                            stdout=slave, stderr=subprocess.PIPE)
-    os.close(slave)
-    chunks = []
-    while True:
-        ready, _, _ = select.select([master], [], [], 30)
-        if not ready:
-            proc.kill()
-            break
-        try:
-            data = os.read(master, 4096)
-        except OSError:
-            break
-        if not data:
-            break
-        chunks.append(data)
-    os.close(master)
-    _, err = proc.communicate(timeout=30)
-    return proc.returncode, b"".join(chunks).decode().replace("\r\n", "\n"), err.decode()
+def run_lint_on_pty(fake_project: FakeProject, **fakes: str) -> tuple[int, str, str]:
+    shown = run_on_pty(["lint"], fake_project.dir, {**fake_project.env, **fakes}, stdin_on_pty=False)
+    return shown.returncode, shown.text, shown.stderr.decode()
 
 
-def test_terminal_redraws_five_lines_in_place(project: Path) -> None:
+def test_terminal_redraws_five_lines_in_place(fake_project: FakeProject) -> None:
     fakes = {f"FAKE_{label.upper()}_SLEEP": "0.5" for label in LABELS}
     fakes["FAKE_DODGY_SLEEP"] = "0.1"
     fakes["FAKE_DODGY_RC"] = "1"
-    code, output, _ = run_on_pty(project, lint_env(project, **fakes))
+    code, output, _ = run_lint_on_pty(fake_project, **fakes)
     assert code == 1
     assert "Running linters..." not in output
     line = r"(?:[a-z]+): (?:\[[" + FRAMES + r"]\]|PASS|FAIL \(\d+\))\n"
@@ -275,23 +172,21 @@ def screen_after(output: str, columns: int = 80) -> list[str]:
     return [row.rstrip() for row in screen.display if row.strip()]
 
 
-def test_report_leaves_no_fragment_of_the_display(project: Path) -> None:
+def test_report_leaves_no_fragment_of_the_display(fake_project: FakeProject) -> None:
     # A failed check's short output lines land where longer progress lines were.
     fakes = {f"FAKE_{label.upper()}_SLEEP": "0.4" for label in LABELS}
-    fakes.update(FAKE_DODGY_RC="1", FAKE_DODGY_OUT="|\n|")
-    code, output, _ = run_on_pty(project, lint_env(project, **fakes))
+    code, output, _ = run_lint_on_pty(fake_project, **fakes, FAKE_DODGY_RC="1", FAKE_DODGY_OUT="|\n|")
     assert code == 1
     assert screen_after(output) == ["ruff: PASS", "basedpyright: PASS", "dodgy: FAIL (1)", "|", "|", "pyroma: PASS",
                                     "tolvo: PASS", "1 failed"]
 
 
-def test_terminal_check_that_cannot_start_ends_after_the_others(project: Path) -> None:
-    (project.parent / "bin" / "tolvo").unlink()
-    fakes = {"FAKE_RUFF_SLEEP": "0.5", "FAKE_PYROMA_SLEEP": "0.3"}
-    code, output, err = run_on_pty(project, lint_env(project, **fakes))
+def test_terminal_check_that_cannot_start_ends_after_the_others(fake_project: FakeProject) -> None:
+    (fake_project.bin / "tolvo").unlink()
+    code, output, err = run_lint_on_pty(fake_project, FAKE_RUFF_SLEEP="0.5", FAKE_PYROMA_SLEEP="0.3")
     assert code == 1
     assert "cannot run 'tolvo'" in err
     assert "failed\n" not in output
     # The error surfaces while drawing, yet the run waited for every other check.
-    logs = [log_of(project, label) for label in LABELS[:4]]
-    assert all(log["end"] > log["start"] for log in logs)
+    checks = [call for call in fake_project.calls() if call.role in LABELS]
+    assert len(checks) == 4 and all(call.end is not None for call in checks)

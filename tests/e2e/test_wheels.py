@@ -1,43 +1,11 @@
-"""Container wheel builds and tests from the command line, against a fake
-`docker` that records every call and a fake `python` that makes a venv."""
+"""Container wheel builds and tests from the command line, against the fake
+`docker`, which records every call."""
 
 from __future__ import annotations
 
-import json
-import os
-import sys
-from pathlib import Path
-
 import pytest
 
-from conftest import run_tolvo
-
-# The build and test handlers call these operations once they are wired.
-
-FAKE_DOCKER = f"""#!{sys.executable}
-import json, os, sys
-args = sys.argv[1:]
-with open(os.environ["FAKE_DOCKER_LOG"], "a") as log:
-    log.write(json.dumps(args) + "\\n")
-if args == ["--version"]:
-    sys.exit(int(os.environ.get("FAKE_DOCKER_VERSION_STATUS", "0")))
-# Output goes to the terminal the tool hands on, so its order is visible.
-print("DOCKER " + " ".join(args[:3]), flush=True)
-fail_on = os.environ.get("FAKE_DOCKER_FAIL_ON")
-if fail_on and fail_on in args:
-    sys.exit(int(os.environ.get("FAKE_DOCKER_STATUS", "3")))
-"""
-
-FAKE_PYTHON = """#!/bin/sh
-if [ "$1" = "-m" ] && [ "$2" = "venv" ]; then
-  for last; do :; done
-  mkdir -p "$last/bin"
-  printf '#!/bin/sh\\nexit 0\\n' > "$last/bin/python"
-  printf '#!/bin/sh\\nexit 0\\n' > "$last/bin/pip"
-  chmod +x "$last/bin/python" "$last/bin/pip"
-fi
-exit 0
-"""
+from conftest import FakeProject
 
 PYPROJECT = """[project]
 name = "mypkg"
@@ -51,46 +19,16 @@ test = ["pytest"]
 MUSL_RUST = "apk add --no-cache gcc musl-dev python3-dev libffi-dev openssl-dev cargo pkgconfig;"
 GLIBC_RUST = 'apt-get update;DEBIAN_FRONTEND="noninteractive" apt-get install -y rustc cargo;'
 GIT = "apk add --no-cache git;"
+VERSION = ["--version"]
 BINFMT = ["run", "--privileged", "--rm", "tonistiigi/binfmt", "--install", "all"]
 
 
-class Project:
-    def __init__(self, root: Path) -> None:
-        self.dir = root / "project"
-        self.dir.mkdir()
-        (self.dir / "pyproject.toml").write_text(PYPROJECT)
-        (self.dir / "tests").mkdir()
-        bin_dir = root / "bin"
-        bin_dir.mkdir()
-        for name, text in (("docker", FAKE_DOCKER), ("python", FAKE_PYTHON)):
-            (bin_dir / name).write_text(text)
-            (bin_dir / name).chmod(0o755)
-        self.log = root / "docker.log"
-        self.env = dict(os.environ)
-        self.env["PATH"] = f"{bin_dir}{os.pathsep}{self.env.get('PATH', '')}"
-        self.env["FAKE_DOCKER_LOG"] = str(self.log)
-
-    def wheel(self, relative: str) -> None:
-        path = self.dir / relative
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_text("")
-
-    def run(self, *args: str, **extra_env: str):
-        return run_tolvo(*args, cwd=self.dir, env={**self.env, **extra_env})
-
-    def calls(self) -> list[list[str]]:
-        if not self.log.exists():
-            return []
-        return [json.loads(line) for line in self.log.read_text().splitlines()]
-
-    @property
-    def mount(self) -> str:
-        return f"{self.dir.resolve()}:/src"
+def docker_calls(project: FakeProject) -> list[list[str]]:
+    return [call.argv[1:] for call in project.calls() if call.role in ("docker-version", "binfmt", "container")]
 
 
-@pytest.fixture
-def project(tmp_path: Path) -> Project:
-    return Project(tmp_path)
+def mount(project: FakeProject) -> str:
+    return f"{project.dir.resolve()}:/src"
 
 
 def expected_build_script(native: bool, arch: str, tag: str, setup: str = "") -> str:
@@ -128,36 +66,35 @@ def expected_test_script(line1: str, wheel: str, setup: str = "") -> str:
          "manylinux_2_39_riscv64", "cp311-cp311", "apt-get install -y libfoo-dev\necho done"),
     ],
 )
-def test_build_runs_the_build_container(project, options, native, arch, libc, image, tag, setup):
+def test_build_runs_the_build_container(fake_project: FakeProject, options, native, arch, libc, image, tag, setup):
     wheel_option = [] if "--native-wheel" in options else ["--wheel"]
-    result = project.run("build", *wheel_option, *options)
+    result = fake_project.run("build", *wheel_option, *options)
     assert result.returncode == 0, result.stderr
     python = "3.12" if "3.12" in options else "3.11"
     building = f"Building manylinux wheel for {arch} ({libc}) with Python {python}..."
-    build_call = ["run", "--rm", "-v", project.mount, f"quay.io/pypa/{image}:latest", "/bin/bash", "-ec",
+    build_call = ["run", "--rm", "-v", mount(fake_project), f"quay.io/pypa/{image}:latest", "/bin/bash", "-ec",
                   expected_build_script(native, arch, tag, setup)]
-    docker_calls = [call for call in project.calls() if call != ["--version"]]
-    expected = ([BINFMT] if arch != "x86_64" else []) + [build_call]
-    assert docker_calls == expected
+    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != "x86_64" else []) + [build_call]
     out = result.stdout
     assert out.index(building) < out.index("DOCKER run")
     assert out.rstrip().endswith(f"Manylinux wheel built for {arch}")
 
 
-def test_build_without_docker(project):
-    result = project.run("build", "--wheel", FAKE_DOCKER_VERSION_STATUS="1")
+@pytest.mark.parametrize("command", ["build", "test"])
+def test_without_docker_nothing_is_built_or_tested(fake_project: FakeProject, command: str) -> None:
+    fake_project.write("dist/mypkg-1.0-py3-none-any.whl")
+    result = fake_project.run(command, "--wheel", FAKE_DOCKER_VERSION_RC="127")
     assert result.returncode == 1
     assert "Error: Docker is not available" in result.stderr
-    assert project.calls() == [["--version"]]
-    assert "Building" not in result.stdout
+    assert docker_calls(fake_project) == [VERSION]
+    assert "Building" not in result.stdout and "Testing" not in result.stdout
 
 
-def test_failed_registration_starts_no_build(project):
-    result = project.run("build", "--native-wheel", "--arch", "s390x", FAKE_DOCKER_FAIL_ON="--privileged",
-                         FAKE_DOCKER_STATUS="5")
+def test_failed_registration_starts_no_build(fake_project: FakeProject) -> None:
+    result = fake_project.run("build", "--native-wheel", "--arch", "s390x", FAKE_BINFMT_RC="5")
     assert result.returncode == 1
     assert "tonistiigi/binfmt" in result.stderr and "5" in result.stderr
-    assert [call for call in project.calls() if call != ["--version"]] == [BINFMT]
+    assert docker_calls(fake_project) == [VERSION, BINFMT]
     assert "Manylinux wheel built" not in result.stdout
 
 
@@ -176,69 +113,62 @@ def test_failed_registration_starts_no_build(project):
         (["--arch", "riscv64", "--python", "3.12"], "riscv64", "python:3.12", "linux/riscv64", GLIBC_RUST),
     ],
 )
-def test_wheel_test_runs_the_test_container(project, options, arch, image, platform, line1):
+def test_wheel_test_runs_the_test_container(fake_project: FakeProject, options, arch, image, platform, line1):
     wheel = f"dist/mypkg-1.0-cp311-cp311-manylinux_2_34_{arch}.whl"
-    project.wheel(wheel)
-    result = project.run("test", "--wheel", *options)
+    fake_project.write(wheel)
+    result = fake_project.run("test", "--wheel", *options)
     assert result.returncode == 0, result.stderr
-    test_call = ["run", "--rm", "--volume", project.mount, f"--platform={platform}", image, "/bin/sh", "-ec",
+    test_call = ["run", "--rm", "--volume", mount(fake_project), f"--platform={platform}", image, "/bin/sh", "-ec",
                  expected_test_script(line1, wheel)]
-    docker_calls = [call for call in project.calls() if call != ["--version"]]
-    assert docker_calls == ([BINFMT] if arch != "x86_64" else []) + [test_call]
+    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != "x86_64" else []) + [test_call]
     out = result.stdout
     testing = f"Testing wheel {wheel} on {image}..."
     if arch != "x86_64":
         assert out.index("DOCKER run --privileged") < out.index(testing)
     assert out.index(testing) < out.index("DOCKER run --rm --volume")
     assert out.rstrip().endswith("Wheel tests passed")
-    assert not (project.dir / ".venv").exists()
+    assert not (fake_project.dir / ".venv").exists()
 
 
-def test_wheel_search_prefers_wheelhouse_and_pure_fallback(project):
-    project.wheel("wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl")
-    project.wheel("dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl")
-    result = project.run("test", "--wheel")
+def test_wheel_search_prefers_wheelhouse_and_pure_fallback(fake_project: FakeProject) -> None:
+    fake_project.write("wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl")
+    fake_project.write("dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl")
+    result = fake_project.run("test", "--wheel")
     assert result.returncode == 0, result.stderr
     assert "Testing wheel wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl on python:3.11..." in result.stdout
 
 
-def test_setup_and_quoted_wheel_name(project):
+def test_setup_and_quoted_wheel_name(fake_project: FakeProject) -> None:
     wheel = 'dist/my $pkg"`x`.whl'
-    project.wheel(wheel)
-    result = project.run("test", "--wheel", "--setup", "apt-get update")
+    fake_project.write(wheel)
+    result = fake_project.run("test", "--wheel", "--setup", "apt-get update")
     assert result.returncode == 0, result.stderr
-    script = project.calls()[-1][-1]
+    script = docker_calls(fake_project)[-1][-1]
     assert script == expected_test_script("", 'dist/my \\$pkg\\"\\`x\\`.whl', "apt-get update")
 
 
-def test_no_wheel_found(project):
-    (project.dir / "dist").mkdir()
-    result = project.run("test", "--wheel", "--arch", "riscv64")
+def test_no_wheel_found(fake_project: FakeProject) -> None:
+    (fake_project.dir / "dist").mkdir()
+    result = fake_project.run("test", "--wheel", "--arch", "riscv64")
     assert result.returncode == 1
-    assert "Error: No wheel found for architecture riscv64" in result.stderr
-    assert project.calls() == [["--version"]]
+    assert result.stderr == "Error: No wheel found for architecture riscv64\n"
+    assert docker_calls(fake_project) == [VERSION]
 
 
-def test_riscv64_glibc_311_is_skipped_with_warning(project):
-    project.wheel("dist/mypkg-1.0-py3-none-any.whl")
-    result = project.run("test", "--wheel", "--arch", "riscv64")
+def test_riscv64_glibc_311_is_skipped_with_warning(fake_project: FakeProject) -> None:
+    fake_project.write("dist/mypkg-1.0-py3-none-any.whl")
+    result = fake_project.run("test", "--wheel", "--arch", "riscv64")
     assert result.returncode == 0
     assert ("WARNING: python image does not support cp311-manylinux_2_39_riscv64, exiting without error"
             in result.stderr)
-    assert project.calls() == [["--version"]]
+    assert docker_calls(fake_project) == [VERSION]
 
 
-def test_wheel_test_without_docker(project):
-    project.wheel("dist/mypkg-1.0-py3-none-any.whl")
-    result = project.run("test", "--wheel", FAKE_DOCKER_VERSION_STATUS="127")
-    assert result.returncode == 1
-    assert "Error: Docker is not available" in result.stderr
-    assert project.calls() == [["--version"]]
-
-
-def test_failing_tests_end_with_status_one(project):
-    project.wheel("dist/mypkg-1.0-py3-none-any.whl")
-    result = project.run("test", "--wheel", FAKE_DOCKER_FAIL_ON="--volume", FAKE_DOCKER_STATUS="2")
+def test_failing_tests_end_with_status_one(fake_project: FakeProject) -> None:
+    fake_project.write("dist/mypkg-1.0-py3-none-any.whl")
+    result = fake_project.run("test", "--wheel", FAKE_CONTAINER_RC="2")
     assert result.returncode == 1
     assert "Wheel tests passed" not in result.stdout
-    assert " --volume " in result.stderr and "exit status 2" in result.stderr
+    # The command as a shell shows it, the script by its first line and line count.
+    assert result.stderr.startswith("tolvo: error: command failed with exit status 2: docker run --rm --volume ")
+    assert result.stderr.endswith(" /bin/sh -ec 'set -e'... (12 lines)\n")

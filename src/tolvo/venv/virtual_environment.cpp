@@ -101,7 +101,7 @@ platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string
 
 VirtualEnvironment get_venv()
 {
-  const VirtualEnvironment venv(".venv");
+  VirtualEnvironment venv(".venv");
   venv.ensure();
   venv.ensure_pip();
   return venv;
