@@ -51,8 +51,8 @@ def run_interrupted(args: list[str], cwd: Path, env: dict[str, str], how: str,
             os.write(terminal, b"\x03")
         elif how == "killpg":
             os.killpg(os.tcgetpgrp(terminal), signal.SIGINT)
-        else:
-            os.kill(pid, signal.SIGTERM)
+        else:  # a signal to tolvo alone, as kill or a closed terminal sends it
+            os.kill(pid, signal.Signals[how.upper()])
         sent.append(how)
 
     run = run_on_pty(args, cwd, env, controlling=True, while_running=stop_when_ready)
@@ -106,6 +106,16 @@ def test_interrupted_lint_leaves_the_cursor_below_the_display(fake_project: Fake
     assert "failed" not in shown
     assert err == ""
     assert_no_leftovers(fake_project.calls(), set(LINT_LABELS))
+
+
+@pytest.mark.parametrize(("how", "status"), [("sighup", 129), ("sigquit", 131), ("sigterm", 143)])
+def test_a_signal_to_tolvo_alone_ends_every_check_and_what_it_started(fake_project: FakeProject, how: str,
+                                                                      status: int) -> None:
+    env = {**hanging(fake_project, LINT_LABELS), **fake_settings("ruff", SPAWN="1"),
+           **fake_settings("grandchild", HANG="1")}
+    code, shown, err = run_interrupted(["lint"], fake_project.dir, env, how, fakes_hang(fake_project, 6))
+    assert code == status, (shown, err)
+    assert_no_leftovers(fake_project.calls(), {*LINT_LABELS, "grandchild"})
 
 
 @pytest.mark.parametrize(("args", "roles"), [(["requirements"], ["install"]), (["lint"], LINT_LABELS)])

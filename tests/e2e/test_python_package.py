@@ -19,15 +19,33 @@ PROJECT_VERSION = tomllib.loads((SOURCE_DIR / "pyproject.toml").read_text())["pr
 
 
 @pytest.fixture(scope="module")
-def installed(tmp_path_factory) -> Path:
+def wheel(tmp_path_factory) -> Path:
+    out = tmp_path_factory.mktemp("wheel")
+    subprocess.run([sys.executable, "-m", "pip", "wheel", "--quiet", "--disable-pip-version-check", "--no-deps",
+                    "--wheel-dir", out, str(SOURCE_DIR)], check=True, timeout=900)
+    return next(out.glob("tolvo-*.whl"))
+
+
+def _pip_install(*args) -> None:
+    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--disable-pip-version-check", *args],
+                   check=True, timeout=300)
+
+
+@pytest.fixture(scope="module")
+def installed(tmp_path_factory, wheel) -> Path:
     env_dir = tmp_path_factory.mktemp("wheel-env") / "env"
     venv.create(env_dir, with_pip=True)
-    subprocess.run(
-        [env_dir / "bin" / "python", "-m", "pip", "install", "--quiet", "--disable-pip-version-check", str(SOURCE_DIR)],
-        check=True,
-        timeout=900,
-    )
+    subprocess.run([env_dir / "bin" / "python", "-m", "pip", "install", "--quiet", "--disable-pip-version-check",
+                    wheel], check=True, timeout=300)
     return env_dir
+
+
+@pytest.fixture(scope="module")
+def target(tmp_path_factory, wheel) -> Path:
+    """pip install --target: the package in DIR, the executable in DIR/bin."""
+    directory = tmp_path_factory.mktemp("target")
+    _pip_install("--target", directory, wheel)
+    return directory
 
 
 def _run(cmd, **kwargs) -> subprocess.CompletedProcess[str]:
@@ -73,3 +91,15 @@ def test_launcher_says_where_it_looked_when_the_executable_is_gone(installed, tm
     result = _run([bare / "bin" / "python", "-m", "tolvo", "--version"], env=env, cwd=tmp_path)
     assert result.returncode == 1
     assert "the tolvo executable was not found; looked at:" in result.stderr
+
+
+def test_launcher_finds_a_target_install_and_lint_finds_the_same_tolvo(target, fake_project):
+    # PATH holds only the fakes: neither target/bin nor any other tolvo is on it.
+    (fake_project.bin / "tolvo").unlink()
+    fake_project.write("pyproject.toml", '[project]\nname = "p"\nversion = "1"\n')
+    env = {**fake_project.env, "PYTHONPATH": str(target)}
+    result = _run([sys.executable, "-m", "tolvo", "lint"], env=env, cwd=fake_project.dir)
+    assert "cannot run 'tolvo'" not in result.stderr
+    # The fifth check was the installed executable's own config-diff.
+    assert "\ntolvo: FAIL (1)\n" in result.stdout, result.stdout + result.stderr
+    assert "Error: 'pyproject.toml' does not specify a 'requires-python' value." in result.stdout

@@ -16,6 +16,7 @@ the calls of that role do, after the program's own answer and in this order:
   PLAN         write 1 MiB to each stream in random chunks and end with the
                status the seed given plans (stress_plan.py)
   SLEEP        sleep so many seconds
+  SPAWN        leave a process of its own behind, playing the role "grandchild"
   HANG         sleep until a signal ends it; "deaf": ignoring SIGINT and SIGTERM
   REMOVE_SELF  remove its own program file
   SIGNAL       kill itself with the named signal (KILL, SEGV, ...)
@@ -89,6 +90,8 @@ class Call:
         if self.get("PLAN"):
             self.status = self._follow_plan(self.get("PLAN"))
         time.sleep(float(self.get("SLEEP") or 0))
+        if self.get("SPAWN") and os.fork() == 0:
+            Call("grandchild").finish()
         if self.get("HANG"):
             if self.get("HANG") == "deaf":
                 signal.signal(signal.SIGINT, signal.SIG_IGN)
