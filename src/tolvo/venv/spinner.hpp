@@ -22,4 +22,9 @@ std::string spinner_line(std::string_view action, std::size_t frame_index);
 /// carriage return: the line is empty and the cursor at its start.
 std::string spinner_blank(std::string_view action, std::size_t frame_index);
 
+/// The line of a step that did not run because the environment already
+/// holds what it installs: "<action>... up to date" and a line break. It
+/// stays on a terminal too, so the user sees what was skipped.
+std::string skipped_step_line(std::string_view action);
+
 } // namespace tolvo::venv
