@@ -241,13 +241,7 @@ SitePackages::Lookup SitePackages::find(std::string_view name)
       const auto text = platform::read_file_until(entry->second.path + "/METADATA", "\n\n");
       std::optional<DistributionMetadata> metadata = text ? parse_metadata(*text) : std::nullopt;
       if (metadata && config::canonicalize_name(metadata->name) == key) {
-        distribution = InstalledDistribution{std::move(*metadata), std::nullopt};
-        if (const auto json = platform::read_file_until(entry->second.path + "/direct_url.json")) {
-          distribution->direct_url = parse_direct_url(*json);
-          if (!distribution->direct_url) {
-            distribution.reset();
-          }
-        }
+        distribution = InstalledDistribution{std::move(*metadata), entry->second.path};
       }
     }
     read = m_read.emplace(key, std::move(distribution)).first;
@@ -256,6 +250,19 @@ SitePackages::Lookup SitePackages::find(std::string_view name)
     return {State::unreadable, nullptr};
   }
   return {State::found, &*read->second};
+}
+
+std::optional<std::optional<DirectUrl>> read_direct_url(const InstalledDistribution& distribution)
+{
+  const auto json = platform::read_file_until(distribution.folder + "/direct_url.json");
+  if (!json) {
+    return std::optional<DirectUrl>();
+  }
+  std::optional<DirectUrl> direct = parse_direct_url(*json);
+  if (!direct) {
+    return std::nullopt;
+  }
+  return direct;
 }
 
 } // namespace tolvo::venv

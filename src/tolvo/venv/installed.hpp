@@ -52,9 +52,13 @@ std::vector<std::string> environment_site_packages(const std::string& venv_path)
 struct InstalledDistribution
 {
   DistributionMetadata metadata;
-  /// None when the folder has no direct_url.json.
-  std::optional<DirectUrl> direct_url;
+  /// The dist-info folder.
+  std::string folder;
 };
+
+/// The distribution's direct_url.json: an empty optional when the folder has
+/// none, none at all when it cannot be read as one.
+std::optional<std::optional<DirectUrl>> read_direct_url(const InstalledDistribution& distribution);
 
 /// The distributions on a site path. A name is found as pip finds it: the
 /// first directory of the path that holds a distribution of that

@@ -195,8 +195,12 @@ std::optional<Judgement> judge_project(const InstallTarget& target,
     return unsure(name + " cannot be read");
   }
   const InstalledDistribution& installed = *found.distribution;
-  const std::optional<std::string> source =
-    installed.direct_url && installed.direct_url->editable ? file_url_path(installed.direct_url->url) : std::nullopt;
+  const std::optional<std::optional<DirectUrl>> direct_url = read_direct_url(installed);
+  if (!direct_url) {
+    return unsure(name + "'s direct_url.json cannot be read");
+  }
+  const std::optional<DirectUrl>& direct = *direct_url;
+  const std::optional<std::string> source = direct && direct->editable ? file_url_path(direct->url) : std::nullopt;
   if (!source || !same_directory(*source, context.project_directory)) {
     return unsatisfied(name + " is not installed in editable mode from " + context.project_directory);
   }
