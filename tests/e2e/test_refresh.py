@@ -12,6 +12,7 @@ from pathlib import Path
 import pytest
 
 from conftest import run_tolvo
+from test_venv_commands import REAL_PYPROJECT, make_real_project
 
 FAKE = r"""#!/bin/sh
 me=$(basename "$0")
@@ -222,36 +223,15 @@ def test_status_reports_a_dynamic_version(project: dict, version: str, installed
     assert "missing key 'version'" in result.stderr
 
 
-REAL_PYPROJECT = """[build-system]
-requires = ["setuptools>=61"]
-build-backend = "setuptools.build_meta"
-
-[project]
-name = "tinyproj"
-version = "0.1"
-dependencies = []
-[project.optional-dependencies]
-test = ["pytest"]
-
-[tool.setuptools]
-packages = ["tinyproj"]
-
-[tool.tolvo]
-refresh = "when-needed"
-"""
+REAL_WHEN_NEEDED = REAL_PYPROJECT + '\n[tool.tolvo]\nrefresh = "when-needed"\n'
 
 OFFLINE = {"PIP_INDEX_URL": "http://127.0.0.1:9/simple", "PIP_RETRIES": "0", "PIP_TIMEOUT": "1"}
 
 
 @pytest.mark.real
 def test_real_pip_in_sync_offline_then_a_changed_dependency(tmp_path: Path) -> None:
-    work = tmp_path / "tinyproj"
-    (work / "tinyproj").mkdir(parents=True)
-    (work / "tinyproj" / "__init__.py").write_text("ANSWER = 42\n")
-    (work / "tests").mkdir()
-    (work / "tests" / "test_answer.py").write_text("from tinyproj import ANSWER\n\ndef test_answer():\n"
-                                                   "    assert ANSWER == 42\n")
-    (work / "pyproject.toml").write_text(REAL_PYPROJECT)
+    work = make_real_project(tmp_path)
+    (work / "pyproject.toml").write_text(REAL_WHEN_NEEDED)
     result = run_tolvo("test", cwd=work, timeout=900)
     assert result.returncode == 0, result.stdout + result.stderr
     offline = dict(os.environ, **OFFLINE)
@@ -259,7 +239,8 @@ def test_real_pip_in_sync_offline_then_a_changed_dependency(tmp_path: Path) -> N
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.startswith(UP_TO_DATE)
     assert "test_answer PASSED" in result.stdout
-    (work / "pyproject.toml").write_text(REAL_PYPROJECT.replace("dependencies = []", 'dependencies = ["packaging"]'))
+    (work / "pyproject.toml").write_text(REAL_WHEN_NEEDED.replace('version = "0.1"\n', 'version = "0.1"\n'
+                                                                  'dependencies = ["packaging"]\n'))
     result = run_tolvo("test", cwd=work, env=offline, timeout=300)
     # The changed project is installed again: with no index, that fails
     # unless pip finds the build back end elsewhere (find-links, a cache).
