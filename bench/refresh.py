@@ -61,16 +61,15 @@ def run(ctx: Context) -> None:
         print("  (first runs: tolvo and uv make their environments)", flush=True)
         _checked([tolvo, "--refresh", "when-needed", "test"], ours)
         _checked([str(uv), "run", "--extra", "test", "pytest", "-vv", "tests/"], theirs)
+        limit, uv_direct = "pytest in tolvo's .venv directly (limit)", "pytest in uv's .venv directly"
         rows = time_interleaved({
-            "pytest in tolvo's .venv directly (limit)": [str(ours / ".venv" / "bin" / "python"), "-um", "pytest", "-vv",
-                                                         "tests/"],
-            "tolvo test, refresh when-needed, in sync": [tolvo, "-C", str(ours), "--refresh", "when-needed", "test"],
-            "tolvo test, refresh always": [tolvo, "-C", str(ours), "--refresh", "always", "test"],
-            "pytest in uv's .venv directly": [str(theirs / ".venv" / "bin" / "python"), "-um", "pytest", "-vv",
-                                              "tests/"],
-            "uv run pytest": [str(uv), "--directory", str(theirs), "run", "--extra", "test", "pytest", "-vv",
-                              "tests/"],
-        }, repeat)
+            limit: [str(ours / ".venv" / "bin" / "python"), "-um", "pytest", "-vv", "tests/"],
+            "tolvo test, refresh when-needed, in sync": [tolvo, "--refresh", "when-needed", "test"],
+            "tolvo test, refresh always": [tolvo, "--refresh", "always", "test"],
+            uv_direct: [str(theirs / ".venv" / "bin" / "python"), "-um", "pytest", "-vv", "tests/"],
+            "uv run pytest": [str(uv), "run", "--extra", "test", "pytest", "-vv", "tests/"],
+        }, repeat, cwds={limit: ours, "tolvo test, refresh when-needed, in sync": ours,
+                         "tolvo test, refresh always": ours, uv_direct: theirs, "uv run pytest": theirs})
         print_group(f"tolvo test on examples/demo, real pip and pytest ({repeat} interleaved rounds)", rows, rows[0][0])
         medians = {name: median(samples) for name, samples in rows}
         offline_env = dict(os.environ, **OFFLINE)
