@@ -61,13 +61,15 @@ def time_command(cmd: list[str], repeat: int, cwd: Path | None = None,
     return samples
 
 
-def time_interleaved(cmds: dict[str, list[str]], repeat: int) -> list[tuple[str, list[float]]]:
+def time_interleaved(cmds: dict[str, list[str]], repeat: int,
+                     cwds: dict[str, Path] | None = None) -> list[tuple[str, list[float]]]:
     """Wall times of the commands run in turn, round after round, so that a
-    burst of load from elsewhere falls on all of them alike."""
+    burst of load from elsewhere falls on all of them alike; each in its
+    directory of `cwds`, if it has one."""
     samples: dict[str, list[float]] = {name: [] for name in cmds}
     for _ in range(repeat):
         for name, cmd in cmds.items():
-            samples[name] += time_command(cmd, 1)
+            samples[name] += time_command(cmd, 1, cwd=(cwds or {}).get(name))
     return list(samples.items())
 
 

@@ -116,6 +116,31 @@ def test_specifier_sets_like_packaging():
     assert mismatches[:20] == []
 
 
+def py_contains(spec, version, prereleases):
+    try:
+        s = SpecifierSet(spec)
+        v = Version(version)
+    except Exception:
+        return "error"
+    return "true" if s.contains(v, prereleases=prereleases) else "false"
+
+
+def test_containment_with_the_prerelease_rule_like_packaging():
+    """Every operator, pre-releases admitted (as installers judge an installed
+    version) or refused, against packaging's SpecifierSet.contains."""
+    rng = random.Random(6)
+    cases = []
+    while len(cases) < 4000:
+        spec, version = rand_specifiers(rng), rand_version(rng)
+        if py_contains(spec, version, True) == "error" or "~= v" in spec.lower() or "~=v" in spec.lower():
+            continue  # the "~=" prefix difference noted above
+        cases.append((spec, version, rng.random() < 0.5))
+    got = probe([f"P\t{s}\t{v}\t{int(p)}" for s, v, p in cases])
+    mismatches = [(c, g) for c, g in zip(cases, got) if g != py_contains(*c)]
+    assert mismatches[:20] == []
+    assert {op for spec, _, _ in cases for op in OPS if op in spec} == set(OPS)
+
+
 VARIABLES = [
     "python_version", "python_full_version", "os_name", "os.name", "sys_platform", "sys.platform",
     "platform_release", "platform_system", "platform_version", "platform.machine", "platform_machine",

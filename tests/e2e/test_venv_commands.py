@@ -111,8 +111,8 @@ packages = ["tinyproj"]
 """
 
 
-@pytest.mark.real
-def test_real_project_round_trip(tmp_path: Path) -> None:
+def make_real_project(tmp_path: Path) -> Path:
+    """A tiny setuptools project with one passing test, for the real runs."""
     if shutil.which("python") is None:
         pytest.skip("no 'python' on PATH")
     work = tmp_path / "tinyproj"
@@ -122,6 +122,12 @@ def test_real_project_round_trip(tmp_path: Path) -> None:
     (work / "tests" / "test_answer.py").write_text("from tinyproj import answer\n\ndef test_answer():\n"
                                                    "    assert answer() == 42\n")
     (work / "pyproject.toml").write_text(REAL_PYPROJECT)
+    return work
+
+
+@pytest.mark.real
+def test_real_project_round_trip(tmp_path: Path) -> None:
+    work = make_real_project(tmp_path)
     result = run_tolvo("requirements", "test", cwd=work, timeout=600)
     assert result.returncode == 0, result.stdout + result.stderr
     result = run_tolvo("test", cwd=work, timeout=600)

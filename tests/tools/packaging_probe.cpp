@@ -3,6 +3,7 @@
 //   V  version           -> normalised text
 //   C  a\tb              -> -1, 0 or 1
 //   S  specifiers\tver   -> normalised set text, then contains: "text\ttrue"
+//   P  specifiers\tver\tp -> contains with pre-releases admitted (p "1") or not: "true"/"false"
 //   R  requirement       -> text form
 //   E  name\tvalue       -> sets a marker variable for later M lines
 //   M  marker            -> normalised text, then "\ttrue"/"\tfalse"/"\terror"
@@ -34,6 +35,12 @@ std::string answer(const std::string& kind, const std::string& payload, tolvo::c
   if (kind == "S") {
     tolvo::config::SpecifierSet s(first);
     return s.str() + "\t" + (s.contains(tolvo::config::Version(second)) ? "true" : "false");
+  }
+  if (kind == "P") {
+    const auto flag = second.rfind('\t');
+    tolvo::config::SpecifierSet s(first);
+    const tolvo::config::Version v(second.substr(0, flag));
+    return s.contains(v, second.substr(flag + 1) == "1") ? "true" : "false";
   }
   if (kind == "R") {
     return tolvo::config::Requirement(payload).str();

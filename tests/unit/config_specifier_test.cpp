@@ -93,10 +93,35 @@ INSTANTIATE_TEST_SUITE_P(
                     ContainsCase{">=1.0,<2", "1.5", true}, ContainsCase{">=1.0,<2", "2.5", false},
                     ContainsCase{">=1.0", "2.0a1", true}, ContainsCase{"", "2.0a1", true}));
 
-TEST(SpecifierSet, PrereleasesCanBeRefused)
+struct PrereleaseCase
 {
-  EXPECT_FALSE(tolvo::config::SpecifierSet(">=1.0").contains(tolvo::config::Version("2.0a1"), false));
-  EXPECT_TRUE(tolvo::config::SpecifierSet(">=1.0").contains(tolvo::config::Version("2.0"), false));
+  std::string spec;
+  std::string version;
+  bool admitted; // contains(v, true)
+  bool refused;  // contains(v, false)
+};
+
+class PrereleaseRule : public ::testing::TestWithParam<PrereleaseCase>
+{
+};
+
+TEST_P(PrereleaseRule, AdmittedOnlyWhenAsked)
+{
+  const auto& c = GetParam();
+  const tolvo::config::SpecifierSet set(c.spec);
+  const tolvo::config::Version version(c.version);
+  EXPECT_EQ(set.contains(version, true), c.admitted) << c.spec << " " << c.version;
+  EXPECT_EQ(set.contains(version, false), c.refused) << c.spec << " " << c.version;
 }
+
+// Every operator against a pre-release, and a final release for contrast.
+INSTANTIATE_TEST_SUITE_P(
+  Table, PrereleaseRule,
+  ::testing::Values(PrereleaseCase{">=1.0", "2.0rc1", true, false}, PrereleaseCase{">=1.0", "2.0", true, true},
+                    PrereleaseCase{"<=2.0", "2.0b1", true, false}, PrereleaseCase{">1.0", "1.1.dev0", true, false},
+                    PrereleaseCase{"<2.0", "2.0a1", false, false}, PrereleaseCase{"<2.0a2", "2.0a1", true, false},
+                    PrereleaseCase{"==2.0a1", "2.0a1", true, false}, PrereleaseCase{"==2.*", "2.1a1", true, false},
+                    PrereleaseCase{"!=2.0", "2.1a1", true, false}, PrereleaseCase{"~=2.0", "2.5rc2", true, false},
+                    PrereleaseCase{"===2.0a1", "2.0a1", true, false}, PrereleaseCase{"", "1.0.dev1", true, false}));
 
 } // namespace

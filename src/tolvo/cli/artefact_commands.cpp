@@ -2,6 +2,7 @@
 
 #include "tolvo/build/clean.hpp"
 #include "tolvo/build/sdist.hpp"
+#include "tolvo/cli/refresh_option.hpp"
 #include "tolvo/config/template_diff.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/lint/lint_runner.hpp"
@@ -26,7 +27,9 @@ void print_lines(const std::vector<std::string>& lines)
 
 int cmd_build(const Namespace& args, const Parser& /*parser*/)
 {
-  const venv::VirtualEnvironment venv = venv::get_venv();
+  // The project is read only for its refresh setting.
+  const std::optional<config::ProjectConfig> project = args.opt("refresh") ? std::nullopt : find_project();
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
   venv.ensure_build_tools();
   if (args.flag("sdist")) {
     build::build_sdist(venv);
@@ -50,8 +53,9 @@ int cmd_lint(const Namespace& args, const Parser& /*parser*/)
 {
   // The environment comes first, so it is created or refreshed even when
   // no pyproject.toml is found.
-  const venv::VirtualEnvironment venv = venv::get_venv();
-  const config::ProjectConfig config;
+  std::optional<config::ProjectConfig> project = find_project();
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
+  const config::ProjectConfig config = project ? std::move(*project) : config::ProjectConfig();
   return lint::run_lint(venv, config, /*fix=*/args.flag("fix"));
 }
 

@@ -10,6 +10,10 @@ Parser build_parser(std::string_view version)
   parser.add_version("tolvo " + std::string(version));
   parser.add_option({"-C", "--directory"}, "directory", std::string("."),
                     "Change to DIRECTORY before doing anything", {}, "DIRECTORY");
+  parser.add_option({"--refresh"}, "refresh", std::monostate{},
+                    "Refresh .venv always (run every install step) or when-needed (skip the steps it already "
+                    "satisfies); overrides tool.tolvo.refresh",
+                    {"always", "when-needed"});
   parser.set_command_dest("command");
 
   Parser& requirements = parser.add_command("requirements", "Create .venv and install dependencies");
@@ -25,6 +29,7 @@ Parser build_parser(std::string_view version)
                   "Script to run before installing the wheel and running the tests. Only relevant when --wheel is "
                   "specified");
   test.add_optional_positional("path", "tests/", "Path to test file or directory (default: tests/)");
+  test.add_remainder("pytest_args", "ARGS", "Arguments passed on to pytest after the path, as given");
 
   Parser& build = parser.add_command("build", "Build wheel and source distribution");
   build.add_flag({"--sdist"}, "sdist", "Build source distribution");

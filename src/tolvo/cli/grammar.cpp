@@ -72,6 +72,17 @@ void Parser::add_repeated_positional(std::string dest, std::string help)
     Kind::repeated_positional, {}, std::move(dest), std::vector<std::string>{}, {}, {}, std::move(help)});
 }
 
+void Parser::add_remainder(std::string dest, std::string metavar, std::string help)
+{
+  m_arguments.push_back(Argument{Kind::remainder,
+                                 {},
+                                 std::move(dest),
+                                 std::vector<std::string>{},
+                                 {},
+                                 std::move(metavar),
+                                 std::move(help)});
+}
+
 void Parser::set_command_dest(std::string dest)
 {
   m_command_dest = std::move(dest);
@@ -183,6 +194,13 @@ void Parser::parse_into(const std::vector<std::string>& arguments, std::size_t s
       return;
     }
     if (token == "--") {
+      const auto remainder = std::find_if(m_arguments.begin(), m_arguments.end(),
+                                          [](const Argument& argument) { return argument.kind == Kind::remainder; });
+      if (remainder != m_arguments.end()) {
+        result.set(remainder->dest, std::vector<std::string>(arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                                             arguments.end()));
+        break;
+      }
       only_positionals = true;
       continue;
     }

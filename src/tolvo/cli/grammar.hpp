@@ -26,6 +26,8 @@ public:
     value,
     optional_positional,
     repeated_positional,
+    /// Everything after "--", kept as given.
+    remainder,
   };
 
   struct Argument
@@ -56,6 +58,9 @@ public:
   void add_optional_positional(std::string dest, std::string default_value, std::string help);
   /// A positional taking zero or more values.
   void add_repeated_positional(std::string dest, std::string help);
+  /// The arguments after "--", as a list (empty without "--"). A parser
+  /// without one treats "--" as the end of its options only.
+  void add_remainder(std::string dest, std::string metavar, std::string help);
 
   /// Makes the parser require a command, stored under `dest`.
   void set_command_dest(std::string dest);
@@ -77,7 +82,7 @@ public:
 
   static bool is_positional(Kind kind) noexcept
   {
-    return kind == Kind::optional_positional || kind == Kind::repeated_positional;
+    return kind == Kind::optional_positional || kind == Kind::repeated_positional || kind == Kind::remainder;
   }
 
 private:

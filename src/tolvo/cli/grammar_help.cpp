@@ -65,12 +65,17 @@ std::string usage_part(const Parser::Argument& argument)
     return "[" + argument.dest + "]";
   case Parser::Kind::repeated_positional:
     return "[" + argument.dest + " ...]";
+  case Parser::Kind::remainder:
+    return "[-- " + argument.metavar + " ...]";
   }
   return {};
 }
 
 std::string invocation(const Parser::Argument& argument)
 {
+  if (argument.kind == Parser::Kind::remainder) {
+    return "-- " + argument.metavar;
+  }
   if (Parser::is_positional(argument.kind)) {
     return argument.dest;
   }

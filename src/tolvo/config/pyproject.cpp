@@ -1,10 +1,10 @@
 #include "tolvo/config/pyproject.hpp"
 
+#include "tolvo/config/dependency_groups_detail.hpp"
 #include "tolvo/config/toml_access.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/read_file.hpp"
 
-#include <algorithm>
 #include <sstream>
 #include <system_error>
 
@@ -32,9 +32,26 @@ std::optional<std::vector<std::string>> tool_exclude(const toml::table& root, st
   return items_of(expect_array(*exclude, section_path + ".exclude"));
 }
 
-// The absolute path of the pyproject.toml governing the working directory:
-// the nearest one in it or its ancestors.
+// `key` of `table` as a table, or nullptr when absent. `prefix` leads to
+// `table` in the dotted key path.
+const toml::table* optional_table(const toml::table& table, std::string_view key, std::string_view prefix = {})
+{
+  const toml::node* node = table.get(key);
+  return node == nullptr ? nullptr : &expect_table(*node, std::string(prefix) + std::string(key));
+}
+
+// The pyproject.toml governing the working directory, or a NotFoundError.
 std::filesystem::path _find_pyproject()
+{
+  if (std::optional<std::filesystem::path> found = find_pyproject()) {
+    return *found;
+  }
+  throw NotFoundError("pyproject.toml not found");
+}
+
+} // namespace
+
+std::optional<std::filesystem::path> find_pyproject()
 {
   std::error_code error;
   std::filesystem::path directory = std::filesystem::current_path(error);
@@ -52,10 +69,8 @@ std::filesystem::path _find_pyproject()
     }
     directory = directory.parent_path();
   }
-  throw NotFoundError("pyproject.toml not found");
+  return std::nullopt;
 }
-
-} // namespace
 
 ProjectConfig::ProjectConfig()
   : ProjectConfig(_find_pyproject())
@@ -100,20 +115,7 @@ std::optional<Extras> ProjectConfig::extras() const
     return std::nullopt;
   }
   const toml::table& groups = expect_table(*node, "project.optional-dependencies");
-
-  // toml++ keeps keys sorted; the document order is recovered from where
-  // each key was written.
-  std::vector<std::pair<const toml::key*, const toml::node*>> ordered;
-  ordered.reserve(groups.size());
-  for (auto&& [key, value] : groups) {
-    ordered.emplace_back(&key, &value);
-  }
-  std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
-    const auto& pa = a.first->source().begin;
-    const auto& pb = b.first->source().begin;
-    return pa.line != pb.line ? pa.line < pb.line : pa.column < pb.column;
-  });
-
+  const auto ordered = in_document_order(groups);
   Extras extras;
   extras.reserve(ordered.size());
   for (const auto& [key, value] : ordered) {
@@ -158,6 +160,46 @@ std::optional<std::string> ProjectConfig::requires_python() const
     return std::nullopt;
   }
   return expect_string(*value, "project.requires-python");
+}
+
+std::optional<std::vector<std::string>> ProjectConfig::dependencies() const
+{
+  const toml::table* project = optional_table(_data->root, "project");
+  const toml::node* node = project == nullptr ? nullptr : project->get("dependencies");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  return items_of(expect_array(*node, "project.dependencies"));
+}
+
+std::vector<std::string> ProjectConfig::dynamic() const
+{
+  const toml::table* project = optional_table(_data->root, "project");
+  const toml::node* node = project == nullptr ? nullptr : project->get("dynamic");
+  if (node == nullptr) {
+    return {};
+  }
+  return items_of(expect_array(*node, "project.dynamic"));
+}
+
+std::optional<DependencyGroups> ProjectConfig::dependency_groups() const
+{
+  const toml::node* node = _data->root.get("dependency-groups");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  return read_dependency_groups(expect_table(*node, "dependency-groups"));
+}
+
+std::optional<std::string> ProjectConfig::refresh() const
+{
+  const toml::table* tool = optional_table(_data->root, "tool");
+  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
+  const toml::node* node = tolvo == nullptr ? nullptr : tolvo->get("refresh");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  return expect_string(*node, "tool.tolvo.refresh");
 }
 
 } // namespace tolvo::config

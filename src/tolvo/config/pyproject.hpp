@@ -1,8 +1,10 @@
 #pragma once
 
 // ProjectConfig: the one reader of a project's pyproject.toml. It keeps the
-// parsed document whole and answers eight read-only questions about it;
+// parsed document whole and answers read-only questions about it;
 // every accessor walks the document afresh.
+
+#include "tolvo/config/dependency_groups.hpp"
 
 #include <filesystem>
 #include <istream>
@@ -23,6 +25,10 @@ struct ExtraGroup
 
 /// The groups of `project.optional-dependencies`, in document order.
 using Extras = std::vector<ExtraGroup>;
+
+/// The absolute path of the pyproject.toml governing the working directory:
+/// the nearest one in it or its ancestors, or none.
+std::optional<std::filesystem::path> find_pyproject();
 
 class ProjectConfig
 {
@@ -56,6 +62,15 @@ public:
   std::optional<std::vector<std::string>> ruff_exclude() const;
   /// `project.requires-python`, or none; a missing `project` is tolerated.
   std::optional<std::string> requires_python() const;
+
+  /// `project.dependencies`, or none; a missing `project` is tolerated.
+  std::optional<std::vector<std::string>> dependencies() const;
+  /// `project.dynamic`, empty when absent; a missing `project` is tolerated.
+  std::vector<std::string> dynamic() const;
+  /// The top-level `dependency-groups` (PEP 735) in document order, or none.
+  std::optional<DependencyGroups> dependency_groups() const;
+  /// `tool.tolvo.refresh` as written, or none; `tool` may be absent.
+  std::optional<std::string> refresh() const;
 
 private:
   struct Document;

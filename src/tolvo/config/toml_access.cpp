@@ -3,6 +3,7 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
 
+#include <algorithm>
 #include <sstream>
 
 namespace tolvo::config {
@@ -128,6 +129,21 @@ std::vector<std::string> items_of(const toml::array& array)
     }
   }
   return items;
+}
+
+std::vector<std::pair<const toml::key*, const toml::node*>> in_document_order(const toml::table& table)
+{
+  std::vector<std::pair<const toml::key*, const toml::node*>> ordered;
+  ordered.reserve(table.size());
+  for (auto&& [key, value] : table) {
+    ordered.emplace_back(&key, &value);
+  }
+  std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
+    const auto& pa = a.first->source().begin;
+    const auto& pb = b.first->source().begin;
+    return pa.line != pb.line ? pa.line < pb.line : pa.column < pb.column;
+  });
+  return ordered;
 }
 
 } // namespace tolvo::config

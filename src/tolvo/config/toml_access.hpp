@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tolvo::config {
@@ -33,5 +34,9 @@ std::string expect_string(const toml::node& node, std::string_view path);
 
 /// The items of `array`: strings as they are, anything else in its text form.
 std::vector<std::string> items_of(const toml::array& array);
+
+/// The entries of `table` in the order they were written (toml++ keeps
+/// keys sorted).
+std::vector<std::pair<const toml::key*, const toml::node*>> in_document_order(const toml::table& table);
 
 } // namespace tolvo::config

@@ -1,5 +1,6 @@
 #include "tolvo/lint/lint_runner.hpp"
 
+#include "tolvo/config/packaging/names.hpp"
 #include "tolvo/lint/lint_display.hpp"
 #include "tolvo/lint/module_path.hpp"
 #include "tolvo/venv/spinner.hpp"
@@ -84,6 +85,20 @@ std::vector<std::string> lint_install_extras(const std::optional<config::Extras>
   return kept;
 }
 
+std::vector<std::string> lint_install_groups(const std::optional<config::DependencyGroups>& groups)
+{
+  std::vector<std::string> kept;
+  if (groups) {
+    for (const config::DependencyGroup& group : *groups) {
+      const std::string name = config::canonicalize_name(group.name);
+      if (name == "test" || name == "dev" || name == "lint") {
+        kept.push_back(group.name);
+      }
+    }
+  }
+  return kept;
+}
+
 LintResult run_lint_async(const venv::VirtualEnvironment& venv,
                           const std::string& tool,
                           const std::vector<std::string>& args)
@@ -111,7 +126,7 @@ int run_lint(const venv::VirtualEnvironment& venv,
              const platform::ConsoleStreams& console)
 {
   venv.ensure_lint_tools();
-  venv.install(lint_install_extras(config.extras()));
+  venv.install(lint_install_extras(config.extras()), lint_install_groups(config.dependency_groups()));
 
   const std::vector<LintTool> tools = lint_tool_table(fix);
   std::vector<std::shared_future<LintResult>> tasks;

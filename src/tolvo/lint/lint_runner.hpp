@@ -35,6 +35,10 @@ std::vector<LintTool> lint_tool_table(bool fix);
 /// The project's groups among "test", "dev" and "lint", in the project's order.
 std::vector<std::string> lint_install_extras(const std::optional<config::Extras>& extras);
 
+/// The project's dependency groups named "test", "dev" or "lint" once
+/// normalised, as written, in the project's order.
+std::vector<std::string> lint_install_groups(const std::optional<config::DependencyGroups>& groups);
+
 /// The worker task of one check; a non-zero code is a result, not an error.
 /// Throws StartError when the program cannot be started.
 LintResult run_lint_async(const venv::VirtualEnvironment& venv,

@@ -10,25 +10,33 @@
 
 namespace tolvo::platform {
 
-std::string read_regular_file(const std::string& path)
+namespace {
+
+struct ReadFailure
 {
-  // Opened without blocking and checked before reading.
+  int error = 0;
+  bool opening = false;
+};
+
+// Reads the regular file at `path` into `bytes`, stopping after the first
+// read that brings `terminator` in (never, when it is empty). Opened
+// without blocking and checked before reading.
+ReadFailure read_into(const std::string& path, std::string_view terminator, std::string& bytes)
+{
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    const int error = errno;
-    throw SystemError("cannot open '" + path + "': " + std::strerror(error), error);
+    return {errno, true};
   }
   struct stat info {};
   int error = ::fstat(fd, &info) == 0 ? 0 : errno;
   if (error == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);
-    throw SystemError("cannot open '" + path + "': " + std::strerror(EISDIR), EISDIR);
+    return {EISDIR, true};
   }
   if (error == 0 && !S_ISREG(info.st_mode)) {
     ::close(fd);
-    throw SystemError("cannot read '" + path + "': not a regular file", EINVAL);
+    return {EINVAL, false};
   }
-  std::string bytes;
   if (error == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     error = errno;
   }
@@ -36,7 +44,11 @@ std::string read_regular_file(const std::string& path)
   while (error == 0) {
     const ssize_t count = ::read(fd, buffer, sizeof buffer);
     if (count > 0) {
+      const std::size_t searched_from = bytes.size() < terminator.size() ? 0 : bytes.size() - terminator.size();
       bytes.append(buffer, static_cast<std::size_t>(count));
+      if (!terminator.empty() && bytes.find(terminator, searched_from) != std::string::npos) {
+        break;
+      }
     } else if (count == 0) {
       break;
     } else if (errno != EINTR) {
@@ -44,8 +56,31 @@ std::string read_regular_file(const std::string& path)
     }
   }
   ::close(fd);
-  if (error != 0) {
-    throw SystemError("cannot read '" + path + "': " + std::strerror(error), error);
+  return {error, false};
+}
+
+} // namespace
+
+std::string read_regular_file(const std::string& path)
+{
+  std::string bytes;
+  const ReadFailure failure = read_into(path, {}, bytes);
+  if (failure.error == EINVAL) {
+    throw SystemError("cannot read '" + path + "': not a regular file", EINVAL);
+  }
+  if (failure.error != 0) {
+    throw SystemError(std::string(failure.opening ? "cannot open '" : "cannot read '") + path +
+                        "': " + std::strerror(failure.error),
+                      failure.error);
+  }
+  return bytes;
+}
+
+std::optional<std::string> read_file_until(const std::string& path, std::string_view terminator)
+{
+  std::string bytes;
+  if (read_into(path, terminator, bytes).error != 0) {
+    return std::nullopt;
   }
   return bytes;
 }

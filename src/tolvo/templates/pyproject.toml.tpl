@@ -34,6 +34,10 @@ where = ["."]
 include = ["{name}", "{name}.*"]
 exclude = ["tests*", "build*", "dist*"]
 
+[tool.tolvo]
+# Skip the install steps that .venv already satisfies; "always" runs them all.
+refresh = "when-needed"
+
 [tool.pytest.ini_options]
 addopts = ["--strict-markers"]
 xfail_strict = true

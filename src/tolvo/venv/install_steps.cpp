@@ -4,6 +4,31 @@
 
 namespace tolvo::venv {
 
+namespace {
+
+const std::vector<std::string> BUILD_TOOLS = {"build", "wheel"};
+const std::vector<std::string> LINT_TOOLS = {"ruff", "vulture", "basedpyright", "dodgy", "pyroma"};
+
+InstallStep package_step(const std::string& action, const std::string& pip, const std::vector<std::string>& packages)
+{
+  std::vector<std::string> args{pip, "install"};
+  args.insert(args.end(), packages.begin(), packages.end());
+  InstallTarget target;
+  target.packages = packages;
+  return {action, std::move(args), std::move(target)};
+}
+
+InstallTarget project_target(const std::vector<std::string>& extras, const std::vector<std::string>& groups)
+{
+  InstallTarget target;
+  target.project = true;
+  target.extras = extras;
+  target.groups = groups;
+  return target;
+}
+
+} // namespace
+
 InstallStep creation_step(const std::string& path)
 {
   return {"Creating virtual environment", {"python", "-m", "venv", "--system-site-packages", "--upgrade", path}};
@@ -21,23 +46,33 @@ InstallStep upgrade_pip_step(const std::string& pip)
 
 InstallStep build_tools_step(const std::string& pip)
 {
-  return {"Installing build tools", {pip, "install", "build", "wheel"}};
+  return package_step("Installing build tools", pip, BUILD_TOOLS);
 }
 
-InstallStep test_tools_step(const std::string& pip)
+InstallStep test_tools_step(const std::string& pip, bool from_group)
 {
-  return {"Installing test tools", {pip, "install", "-e", ".[test]"}};
+  if (from_group) {
+    return {"Installing test tools", {pip, "install", "-e", ".", "--group", "test"},
+            project_target({}, {"test"})};
+  }
+  return {"Installing test tools", {pip, "install", "-e", ".[test]"}, project_target({"test"}, {})};
 }
 
 InstallStep lint_tools_step(const std::string& pip)
 {
-  return {"Installing lint tools", {pip, "install", "ruff", "vulture", "basedpyright", "dodgy", "pyroma"}};
+  return package_step("Installing lint tools", pip, LINT_TOOLS);
 }
 
-InstallStep requirements_step(const std::string& pip, const std::vector<std::string>& extras)
+InstallStep requirements_step(const std::string& pip,
+                              const std::vector<std::string>& extras,
+                              const std::vector<std::string>& groups)
 {
   const std::string target = extras.empty() ? "." : ".[" + platform::join(extras, ",") + "]";
-  return {"Installing requirements", {pip, "install", "--quiet", "--editable", target}};
+  std::vector<std::string> args{pip, "install", "--quiet", "--editable", target};
+  for (const std::string& group : groups) {
+    args.insert(args.end(), {"--group", group});
+  }
+  return {"Installing requirements", std::move(args), project_target(extras, groups)};
 }
 
 } // namespace tolvo::venv

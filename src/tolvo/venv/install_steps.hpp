@@ -1,19 +1,46 @@
 #pragma once
 
 // The installation steps of the virtual environment as plain values: what
-// the user is shown and the argument list that runs. Deciding them does no
-// I/O; VirtualEnvironment runs them.
+// the user is shown, the argument list that runs and what it installs.
+// Deciding them does no I/O; VirtualEnvironment runs them.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolvo::venv {
 
+/// What an install step puts into the environment, so that the when-needed
+/// refresh can judge whether the environment already holds it.
+struct InstallTarget
+{
+  /// The project in the working directory, in editable mode...
+  bool project = false;
+  /// ...with these optional-dependency groups...
+  std::vector<std::string> extras;
+  /// ...and these dependency groups.
+  std::vector<std::string> groups;
+  /// Requirement strings of tools installed beside the project.
+  std::vector<std::string> packages;
+
+  bool empty() const { return !project && packages.empty(); }
+  bool operator==(const InstallTarget&) const = default;
+};
+
 /// One quiet step behind the spinner.
 struct InstallStep
 {
+  InstallStep(std::string action_text, std::vector<std::string> arguments, InstallTarget installs = {})
+    : action(std::move(action_text)),
+      args(std::move(arguments)),
+      target(std::move(installs))
+  {
+  }
+
   std::string action;
   std::vector<std::string> args;
+  /// Empty for the steps that make the environment and its pip.
+  InstallTarget target;
 
   bool operator==(const InstallStep&) const = default;
 };
@@ -30,13 +57,17 @@ InstallStep upgrade_pip_step(const std::string& pip);
 /// The build front end and wheel.
 InstallStep build_tools_step(const std::string& pip);
 
-/// The project in editable mode with its "test" extra.
-InstallStep test_tools_step(const std::string& pip);
+/// The project in editable mode with its "test" extra, or with its "test"
+/// dependency group when `from_group`.
+InstallStep test_tools_step(const std::string& pip, bool from_group = false);
 
 /// The lint tools (vulture too, which lint does not run).
 InstallStep lint_tools_step(const std::string& pip);
 
-/// The project in editable mode with `extras`, joined with "," as given.
-InstallStep requirements_step(const std::string& pip, const std::vector<std::string>& extras);
+/// The project in editable mode with `extras`, joined with "," as given,
+/// and each of `groups` as "--group NAME", in order.
+InstallStep requirements_step(const std::string& pip,
+                              const std::vector<std::string>& extras,
+                              const std::vector<std::string>& groups = {});
 
 } // namespace tolvo::venv

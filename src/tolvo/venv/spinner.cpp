@@ -33,4 +33,9 @@ std::string spinner_blank(std::string_view action, std::size_t frame_index, std:
   return "\r" + std::string(platform::character_count(spinner_line(action, frame_index, columns)), ' ') + "\r";
 }
 
+std::string skipped_step_line(std::string_view action)
+{
+  return std::string(action) + "... up to date\n";
+}
+
 } // namespace tolvo::venv

@@ -28,4 +28,9 @@ std::string spinner_blank(std::string_view action, std::size_t frame_index, std:
 /// column free; unchanged when `columns` is 0 (unknown).
 std::string_view fit_to_row(std::string_view line, std::size_t columns);
 
+/// The line of a step that did not run because the environment already
+/// holds what it installs: "<action>... up to date" and a line break. It
+/// stays on a terminal too, so the user sees what was skipped.
+std::string skipped_step_line(std::string_view action);
+
 } // namespace tolvo::venv

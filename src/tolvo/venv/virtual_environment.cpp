@@ -1,8 +1,14 @@
 #include "tolvo/venv/virtual_environment.hpp"
 
+#include "tolvo/venv/installed.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
+#include "tolvo/venv/refresh_record.hpp"
+#include "tolvo/venv/spinner.hpp"
+#include "tolvo/venv/sync_check.hpp"
 
+#include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <system_error>
 
 namespace tolvo::venv {
@@ -16,6 +22,70 @@ bool path_exists(const std::string& path)
 {
   std::error_code error;
   return fs::exists(fs::path(path), error);
+}
+
+std::int64_t seconds_now()
+{
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// What the interpreter says about itself, asked right after pip ran; none
+// when it cannot say.
+std::optional<InterpreterFacts> ask_interpreter(const std::string& python)
+{
+  const platform::CompletedProcess result =
+    platform::run_process({python, "-c", INTERPRETER_FACTS_SCRIPT}, {.env = std::nullopt, .capture = true});
+  if (result.returncode != 0 || !result.stdout_text) {
+    return std::nullopt;
+  }
+  return parse_interpreter_facts(*result.stdout_text);
+}
+
+// `record` brought up to date after pip ran in the environment: tied to it
+// as it is now, with the interpreter's facts asked afresh (pip may have
+// moved the site path). None when the environment cannot be tied.
+std::optional<RefreshRecord> refreshed_record(const std::string& venv_path,
+                                              const std::string& python,
+                                              std::optional<RefreshRecord> record)
+{
+  const std::optional<std::string> tie = current_tie(venv_path);
+  if (!tie) {
+    return std::nullopt;
+  }
+  RefreshRecord updated = record ? std::move(*record) : RefreshRecord{};
+  updated.tie = *tie;
+  updated.interpreter = ask_interpreter(python);
+  return updated;
+}
+
+// Whether a facts-bearing record says that the environment holds `target`.
+bool holds(const InstallTarget& target,
+           const RefreshRecord& record,
+           const std::string& directory,
+           const std::string& files_hash)
+{
+  if (!record.interpreter) {
+    return false;
+  }
+  std::error_code error;
+  for (const std::string& watched : record.interpreter->watched) {
+    if (std::filesystem::exists(watched, error)) {
+      return false;
+    }
+  }
+  SitePackages site(record.interpreter->site_path);
+  std::optional<config::ProjectConfig> project;
+  if (target.project && std::filesystem::exists(directory + "/pyproject.toml", error)) {
+    project.emplace(std::filesystem::path(directory + "/pyproject.toml"));
+  }
+  const auto recorded = record.projects.find(directory);
+  SyncContext context{record.interpreter->markers,
+                      site,
+                      project ? &*project : nullptr,
+                      directory,
+                      files_hash,
+                      recorded == record.projects.end() ? std::nullopt : std::optional<std::string>(recorded->second)};
+  return judge_install(target, context).verdict == Verdict::satisfied;
 }
 
 } // namespace
@@ -32,10 +102,11 @@ std::string resolve_environment_path(const std::string& path)
   return text;
 }
 
-VirtualEnvironment::VirtualEnvironment(const std::string& given)
+VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode)
   : path(resolve_environment_path(given)),
     python(path + "/bin/python"),
-    pip(path + "/bin/pip")
+    pip(path + "/bin/pip"),
+    m_mode(mode)
 {
 }
 
@@ -44,22 +115,74 @@ bool VirtualEnvironment::exists() const
   return path_exists(path) && path_exists(python) && path_exists(pip);
 }
 
+void VirtualEnvironment::run_or_skip(const InstallStep& step, bool satisfied) const
+{
+  if (!satisfied) {
+    _spinner(step.action, step.args, /*chronic=*/true);
+    return;
+  }
+  const platform::ConsoleStreams console = platform::standard_console();
+  console.out << skipped_step_line(step.action);
+  console.out.flush();
+}
+
 void VirtualEnvironment::run_step(const InstallStep& step) const
 {
-  _spinner(step.action, step.args, /*chronic=*/true);
+  if (m_mode == RefreshMode::always || step.target.empty()) {
+    run_or_skip(step, false);
+    return;
+  }
+  const std::string directory = std::filesystem::current_path().string();
+  // Taken before pip reads the files, so that an edit during the install
+  // is seen next time.
+  const std::string files_hash = step.target.project ? project_files_hash(directory) : std::string();
+  std::optional<RefreshRecord> record = load_record(path);
+  if (record && holds(step.target, *record, directory, files_hash)) {
+    run_or_skip(step, true);
+    return;
+  }
+  run_or_skip(step, false);
+  if (std::optional<RefreshRecord> updated = refreshed_record(path, python, std::move(record))) {
+    if (step.target.project) {
+      updated->projects[directory] = files_hash;
+    }
+    save_record(path, *updated);
+  }
 }
 
 void VirtualEnvironment::ensure() const
 {
-  if (!exists()) {
-    run_step(creation_step(path));
+  if (exists()) {
+    return;
   }
+  if (m_mode == RefreshMode::when_needed) {
+    // What was recorded of an earlier environment here says nothing of the new one.
+    forget_record(path);
+  }
+  run_step(creation_step(path));
 }
 
 void VirtualEnvironment::ensure_pip() const
 {
-  run_step(ensure_pip_step(python));
-  run_step(upgrade_pip_step(pip));
+  if (m_mode == RefreshMode::always) {
+    run_step(ensure_pip_step(python));
+    run_step(upgrade_pip_step(pip));
+    return;
+  }
+  const bool present = pip_present(path);
+  run_or_skip(ensure_pip_step(python), present);
+  std::optional<RefreshRecord> record = load_record(path);
+  const std::int64_t now = seconds_now();
+  // A freshly ensured pip is the interpreter's bundled one, often too old.
+  if (present && record && !pip_upgrade_due(record->pip_upgraded, now)) {
+    run_or_skip(upgrade_pip_step(pip), true);
+    return;
+  }
+  run_or_skip(upgrade_pip_step(pip), false);
+  if (std::optional<RefreshRecord> updated = refreshed_record(path, python, std::move(record))) {
+    updated->pip_upgraded = now;
+    save_record(path, *updated);
+  }
 }
 
 void VirtualEnvironment::ensure_build_tools() const
@@ -67,9 +190,9 @@ void VirtualEnvironment::ensure_build_tools() const
   run_step(build_tools_step(pip));
 }
 
-void VirtualEnvironment::ensure_test_tools() const
+void VirtualEnvironment::ensure_test_tools(bool from_group) const
 {
-  run_step(test_tools_step(pip));
+  run_step(test_tools_step(pip, from_group));
 }
 
 void VirtualEnvironment::ensure_lint_tools() const
@@ -77,9 +200,19 @@ void VirtualEnvironment::ensure_lint_tools() const
   run_step(lint_tools_step(pip));
 }
 
-void VirtualEnvironment::install(const std::vector<std::string>& extras) const
+void VirtualEnvironment::install(const std::vector<std::string>& extras, const std::vector<std::string>& groups) const
 {
-  run_step(requirements_step(pip, extras));
+  run_step(requirements_step(pip, extras, groups));
+}
+
+std::optional<std::string> VirtualEnvironment::installed_version(std::string_view name) const
+{
+  SitePackages own(environment_site_packages(path));
+  const SitePackages::Lookup found = own.find(name);
+  if (found.state != SitePackages::State::found) {
+    return std::nullopt;
+  }
+  return found.distribution->metadata.version;
 }
 
 platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string>& args,
@@ -99,9 +232,9 @@ platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string
   return platform::run_process(full, {.env = std::move(merged), .capture = options.capture_output});
 }
 
-VirtualEnvironment get_venv()
+VirtualEnvironment get_venv(RefreshMode mode)
 {
-  VirtualEnvironment venv(".venv");
+  VirtualEnvironment venv(".venv", mode);
   venv.ensure();
   venv.ensure_pip();
   return venv;

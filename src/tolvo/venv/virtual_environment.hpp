@@ -1,13 +1,19 @@
 #pragma once
 
 // The project's virtual environment: its interpreter and pip, the install
-// steps run quietly behind the spinner, and runs of its interpreter.
+// steps run quietly behind the spinner, and runs of its interpreter. In the
+// when-needed refresh mode a step that the environment already satisfies
+// is skipped with an "up to date" line, and a small record kept in the
+// environment remembers what that judgement needs; the default mode runs
+// every step and writes nothing of its own.
 
 #include "tolvo/platform/process.hpp"
 #include "tolvo/venv/install_steps.hpp"
+#include "tolvo/venv/refresh_mode.hpp"
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvo::venv {
@@ -28,7 +34,7 @@ class VirtualEnvironment
 {
 public:
   /// Derives the three paths; touches nothing (get_venv ensures).
-  explicit VirtualEnvironment(const std::string& path);
+  explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always);
 
   /// The absolute, normalised, symlink-resolved environment directory.
   std::string path;
@@ -42,13 +48,22 @@ public:
 
   /// Creates the environment when it does not exist.
   void ensure() const;
-  /// Ensures pip is installed, then upgrades it; both every time.
+  /// Ensures pip is installed, then upgrades it: both every time, or when
+  /// needed (pip missing; a new environment, pip just ensured, or the last
+  /// upgrade over seven days ago).
   void ensure_pip() const;
   void ensure_build_tools() const;
-  void ensure_test_tools() const;
+  /// The project with its "test" extra, or its "test" dependency group
+  /// when `from_group`.
+  void ensure_test_tools(bool from_group = false) const;
   void ensure_lint_tools() const;
-  /// Editable install of the project with `extras`, joined as given.
-  void install(const std::vector<std::string>& extras) const;
+  /// Editable install of the project with `extras`, joined as given, and
+  /// the dependency `groups`.
+  void install(const std::vector<std::string>& extras, const std::vector<std::string>& groups = {}) const;
+
+  /// The version of the distribution `name` installed in the environment's
+  /// own site-packages, or none. Reads files only.
+  std::optional<std::string> installed_version(std::string_view name) const;
 
   /// Runs the interpreter with `args`. Safe to call from several threads
   /// at once.
@@ -56,11 +71,15 @@ public:
 
 private:
   void run_step(const InstallStep& step) const;
+  /// Runs `step` behind the spinner, or shows it as up to date.
+  void run_or_skip(const InstallStep& step, bool satisfied) const;
+
+  RefreshMode m_mode;
 };
 
 /// The environment at ".venv" of the working directory, created when
-/// missing, with pip ensured and upgraded.
-VirtualEnvironment get_venv();
+/// missing, with pip ensured and upgraded as `mode` says.
+VirtualEnvironment get_venv(RefreshMode mode = RefreshMode::always);
 
 /// `path` made absolute, normalised, and resolved as far as it exists.
 std::string resolve_environment_path(const std::string& path);

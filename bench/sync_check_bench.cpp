@@ -1,0 +1,116 @@
+// Micro-benchmark of the when-needed refresh's judgement: a project whose
+// dependencies reach all of an environment of 200 installed distributions
+// (dist-info folders written to a scratch directory, each METADATA with a
+// body after its header), judged from the files as a run in sync does.
+
+#include "tolvo/venv/refresh_record.hpp"
+#include "tolvo/venv/sync_check.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int DISTRIBUTIONS = 200;
+
+const tolvo::config::MarkerEnvironment MARKERS = {
+  {"implementation_name", "cpython"},  {"implementation_version", "3.11.7"},
+  {"os_name", "posix"},                {"platform_machine", "x86_64"},
+  {"platform_python_implementation", "CPython"}, {"platform_release", "6.1.0"},
+  {"platform_system", "Linux"},        {"platform_version", "#1 SMP"},
+  {"python_full_version", "3.11.7"},   {"python_version", "3.11"},
+  {"sys_platform", "linux"},
+};
+
+void write(const fs::path& path, const std::string& text)
+{
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// pkg-i requires pkg-(2i+1) and pkg-(2i+2), with the markers and extras
+// real metadata carries; the project requires pkg-0, so the tree reaches all.
+void make_environment(const fs::path& site, const fs::path& project)
+{
+  const std::string body(4000, 'x');
+  for (int i = 0; i < DISTRIBUTIONS; ++i) {
+    std::string metadata = "Metadata-Version: 2.1\nName: pkg-" + std::to_string(i) + "\nVersion: 1." +
+                           std::to_string(i) + ".0\nSummary: a package\nProvides-Extra: docs\n";
+    for (int child : {2 * i + 1, 2 * i + 2}) {
+      if (child < DISTRIBUTIONS) {
+        metadata += "Requires-Dist: pkg_" + std::to_string(child) + ">=1.0; python_version >= \"3.8\"\n";
+      }
+    }
+    metadata += "Requires-Dist: sphinx>=7; extra == \"docs\"\n\n" + body + "\n";
+    write(site / ("pkg_" + std::to_string(i) + "-1." + std::to_string(i) + ".0.dist-info") / "METADATA", metadata);
+  }
+  write(site / "app-1.0.dist-info" / "METADATA", "Metadata-Version: 2.1\nName: app\nVersion: 1.0\n\n");
+  write(site / "app-1.0.dist-info" / "direct_url.json",
+        "{\"url\": \"file://" + project.string() + "\", \"dir_info\": {\"editable\": true}}");
+  write(project / "pyproject.toml", "[project]\nname = \"app\"\nversion = \"1.0\"\ndependencies = [\"pkg-0>=1\"]\n"
+                                    "[project.optional-dependencies]\ntest = [\"pkg-1\"]\n");
+}
+
+// The CPU time of this thread, user and system: what the check costs,
+// whatever else the machine is doing.
+double cpu_now_us()
+{
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+} // namespace
+
+int main()
+{
+  const fs::path scratch = fs::temp_directory_path() / ("tolvo-sync-bench-" + std::to_string(::getpid()));
+  const fs::path site = scratch / "site";
+  const fs::path project = scratch / "project";
+  make_environment(site, project);
+  const std::string recorded = tolvo::venv::project_files_hash(project.string());
+  tolvo::venv::InstallTarget target;
+  target.project = true;
+  target.extras = {"test"};
+
+  std::vector<double> micros;
+  std::vector<double> cpu_micros;
+  for (int round = 0; round < 200; ++round) {
+    const double cpu_start = cpu_now_us();
+    const auto start = std::chrono::steady_clock::now();
+    // What a run in sync does for the step: hash the build files, read the
+    // project, list the site path and judge.
+    const tolvo::config::ProjectConfig config(project / "pyproject.toml");
+    tolvo::venv::SitePackages packages({site.string()});
+    tolvo::venv::SyncContext context{MARKERS, packages, &config, project.string(),
+                                     tolvo::venv::project_files_hash(project.string()), recorded};
+    const tolvo::venv::Judgement judged = tolvo::venv::judge_install(target, context);
+    const auto stop = std::chrono::steady_clock::now();
+    if (judged.verdict != tolvo::venv::Verdict::satisfied) {
+      std::fprintf(stderr, "sync_check_bench: not satisfied: %s\n", judged.reason.c_str());
+      return 1;
+    }
+    micros.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
+    cpu_micros.push_back(cpu_now_us() - cpu_start);
+  }
+  fs::remove_all(scratch);
+  std::sort(micros.begin(), micros.end());
+  std::sort(cpu_micros.begin(), cpu_micros.end());
+  std::printf("sync_check_distributions %d\nsync_check_median_us %.1f\nsync_check_p90_us %.1f\n"
+              "sync_check_cpu_median_us %.1f\nsync_check_cpu_p90_us %.1f\n",
+              DISTRIBUTIONS, micros[micros.size() / 2], micros[micros.size() * 9 / 10], cpu_micros[cpu_micros.size() / 2],
+              cpu_micros[cpu_micros.size() * 9 / 10]);
+  return 0;
+}

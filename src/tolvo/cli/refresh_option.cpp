@@ -1,0 +1,26 @@
+#include "tolvo/cli/refresh_option.hpp"
+
+namespace tolvo::cli {
+
+venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfig* project)
+{
+  if (const std::optional<std::string> given = args.opt("refresh")) {
+    return venv::parse_refresh_mode(*given, "--refresh");
+  }
+  if (project != nullptr) {
+    if (const std::optional<std::string> configured = project->refresh()) {
+      return venv::parse_refresh_mode(*configured, "pyproject.toml: 'tool.tolvo.refresh'");
+    }
+  }
+  return venv::RefreshMode::always;
+}
+
+std::optional<config::ProjectConfig> find_project()
+{
+  if (const std::optional<std::filesystem::path> path = config::find_pyproject()) {
+    return config::ProjectConfig(*path);
+  }
+  return std::nullopt;
+}
+
+} // namespace tolvo::cli

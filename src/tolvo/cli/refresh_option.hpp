@@ -1,0 +1,22 @@
+#pragma once
+
+// How the handlers learn the refresh mode: `--refresh` on the command line,
+// else `tool.tolvo.refresh` of the project, else "always".
+
+#include "tolvo/cli/namespace.hpp"
+#include "tolvo/config/pyproject.hpp"
+#include "tolvo/venv/refresh_mode.hpp"
+
+#include <optional>
+
+namespace tolvo::cli {
+
+/// The mode for this run; `project` may be none (no pyproject.toml). An
+/// unknown value in the project is a ValueError naming the key.
+venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfig* project);
+
+/// The project's configuration when a pyproject.toml governs the working
+/// directory, none otherwise, for the commands that also work without one.
+std::optional<config::ProjectConfig> find_project();
+
+} // namespace tolvo::cli

@@ -1,0 +1,85 @@
+#pragma once
+
+// The small record that the when-needed refresh keeps inside the
+// environment: what it learnt from the environment's interpreter (its
+// marker values and site path), when pip was last upgraded, and the state
+// of each project's build files at its last editable install. Tied to the
+// interpreter: a record made for another pyvenv.cfg, or under other
+// variables that move the site path, is worth nothing.
+
+#include "tolvo/config/packaging/marker.hpp"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvo::venv {
+
+/// What the environment's interpreter reports about itself.
+struct InterpreterFacts
+{
+  /// Every PEP 508 marker variable but `extra`.
+  config::MarkerEnvironment markers;
+  /// The directories of sys.path that hold distributions, in order.
+  std::vector<std::string> site_path;
+  /// Directories that would join the site path once they exist (the user
+  /// site); while one exists, the facts are stale.
+  std::vector<std::string> watched;
+
+  bool operator==(const InterpreterFacts&) const = default;
+};
+
+struct RefreshRecord
+{
+  /// environment_tie() of the environment the record was made for.
+  std::string tie;
+  /// Seconds since the epoch of the last "Upgrading pip" that tolvo ran.
+  std::optional<std::int64_t> pip_upgraded;
+  std::optional<InterpreterFacts> interpreter;
+  /// Project directory -> project_files_hash() at its last editable install.
+  std::map<std::string, std::string> projects;
+
+  bool operator==(const RefreshRecord&) const = default;
+};
+
+/// The record's file inside the environment directory.
+inline constexpr std::string_view RECORD_FILE = "tolvo-refresh-record";
+
+/// The record as text: a version line, then one line per item.
+std::string format_record(const RefreshRecord& record);
+
+/// The record in `text`; none for another version or any malformed line.
+std::optional<RefreshRecord> parse_record(std::string_view text);
+
+/// The program `python -c` runs to report the facts, NUL-separated.
+extern const char* const INTERPRETER_FACTS_SCRIPT;
+
+/// The facts in the script's output; none unless every marker variable is there.
+std::optional<InterpreterFacts> parse_interpreter_facts(std::string_view output);
+
+/// A short hash of `pyvenv_cfg` and `variables` (name, then value or none).
+std::string environment_tie(std::string_view pyvenv_cfg,
+                            const std::vector<std::pair<std::string, std::optional<std::string>>>& variables);
+
+/// The tie of the environment at `venv_path` under the tool's own
+/// environment variables; none without a readable pyvenv.cfg.
+std::optional<std::string> current_tie(const std::string& venv_path);
+
+/// A short hash of the project's build files in `directory`:
+/// pyproject.toml, setup.py and setup.cfg, each present or not.
+std::string project_files_hash(const std::string& directory);
+
+/// The record of the environment at `venv_path`, when there is a valid one
+/// made for it as it is now.
+std::optional<RefreshRecord> load_record(const std::string& venv_path);
+
+/// Writes the record (through a temporary file and a rename).
+void save_record(const std::string& venv_path, const RefreshRecord& record);
+
+/// Removes the record, if there is one.
+void forget_record(const std::string& venv_path);
+
+} // namespace tolvo::venv

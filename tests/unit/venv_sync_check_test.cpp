@@ -1,0 +1,199 @@
+#include "support/scoped_temp_dir.hpp"
+#include "tolvo/venv/sync_check.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+namespace tolvo::venv {
+namespace {
+
+using tolvo::testing::ScopedTempDir;
+
+const config::MarkerEnvironment LINUX_311 = {
+  {"implementation_name", "cpython"},  {"implementation_version", "3.11.7"},
+  {"os_name", "posix"},                {"platform_machine", "x86_64"},
+  {"platform_python_implementation", "CPython"}, {"platform_release", "6.1.0"},
+  {"platform_system", "Linux"},        {"platform_version", "#1 SMP"},
+  {"python_full_version", "3.11.7"},   {"python_version", "3.11"},
+  {"sys_platform", "linux"},
+};
+
+constexpr const char* PYPROJECT = R"([project]
+name = "App"
+version = "1.0"
+dependencies = ["requests>=2", "six"]
+[project.optional-dependencies]
+test = ["pytest>=8"]
+socks = ["requests[socks]"]
+[dependency-groups]
+dev = [{include-group = "Test_Group"}, "idna"]
+test-group = ["pytest"]
+loop = [{include-group = "loop"}]
+)";
+
+// A small environment: the venv's own site-packages and the system one it
+// sees, the project in a directory whose name needs percent-encoding.
+class Environment
+{
+public:
+  Environment()
+  {
+    project = temp.path() / "my proj";
+    std::filesystem::create_directories(project);
+    const std::string url = "file://" + (temp.path() / "my%20proj").string();
+    dist("site", "app", "1.0", {"Requires-Dist: requests>=2", "Requires-Dist: six"},
+         R"({"url": ")" + url + R"(", "dir_info": {"editable": true}})");
+    dist("site", "requests", "2.31.0",
+         {"Requires-Dist: urllib3<3,>=1.21.1", "Requires-Dist: idna",
+          "Requires-Dist: PySocks!=1.5.7,>=1.5.6; extra == \"socks\"", "Provides-Extra: socks"});
+    dist("site", "urllib3", "2.0.0rc1"); // a pre-release satisfies an installed requirement
+    dist("site", "idna", "3.4");
+    dist("site", "pytest", "8.0.0",
+         {"Requires-Dist: iniconfig", "Requires-Dist: colorama; sys_platform == \"win32\"",
+          "Requires-Dist: tomli>=1; python_version < \"3.11\""});
+    dist("site", "iniconfig", "2.0.0");
+    dist("system", "six", "1.16.0");
+    dist("system", "cyc-a", "1.0", {"Requires-Dist: cyc_b", "Requires-Dist: six; extra == 'X'", "Provides-Extra: X"});
+    dist("system", "cyc-b", "1.0", {"Requires-Dist: Cyc.A[x]"});
+  }
+
+  /// Writes a dist-info folder with a METADATA whose body (after the blank
+  /// line) holds a header-like line that must not count.
+  void dist(const std::string& where,
+            const std::string& name,
+            const std::string& version,
+            const std::vector<std::string>& headers = {},
+            const std::string& direct_url = {})
+  {
+    std::string folder = name;
+    std::replace(folder.begin(), folder.end(), '-', '_');
+    const std::filesystem::path info = std::filesystem::path(where) / (folder + "-" + version + ".dist-info");
+    std::string metadata = "Metadata-Version: 2.1\nName: " + name + "\nVersion: " + version + "\n";
+    for (const std::string& header : headers) {
+      metadata += header + "\n";
+    }
+    temp.write(info / "METADATA", metadata + "\nRequires-Dist: not-a-header-in-the-body\n");
+    if (!direct_url.empty()) {
+      temp.write(info / "direct_url.json", direct_url);
+    }
+  }
+
+  Judgement judge(const InstallTarget& target, const std::string& pyproject, const std::optional<std::string>& recorded)
+  {
+    std::istringstream stream(pyproject);
+    const config::ProjectConfig config(stream);
+    SitePackages site({(temp.path() / "site").string(), (temp.path() / "system").string()});
+    SyncContext context{LINUX_311, site, &config, project.string(), "hash-now", recorded};
+    return judge_install(target, context);
+  }
+
+  ScopedTempDir temp;
+  std::filesystem::path project;
+};
+
+InstallTarget project(std::vector<std::string> extras, std::vector<std::string> groups = {})
+{
+  InstallTarget target;
+  target.project = true;
+  target.extras = std::move(extras);
+  target.groups = std::move(groups);
+  return target;
+}
+
+InstallTarget packages(std::vector<std::string> names)
+{
+  InstallTarget target;
+  target.packages = std::move(names);
+  return target;
+}
+
+const std::function<void(Environment&)> AS_IS = [](Environment&) {};
+
+struct SyncCase
+{
+  std::string label;
+  InstallTarget target;
+  Verdict expected;
+  std::function<void(Environment&)> change = AS_IS;
+  std::string pyproject = PYPROJECT;
+  std::optional<std::string> recorded = "hash-now";
+};
+
+void PrintTo(const SyncCase& tested, std::ostream* out)
+{
+  *out << tested.label;
+}
+
+class SyncCheck : public ::testing::TestWithParam<SyncCase>
+{
+};
+
+TEST_P(SyncCheck, JudgesAsAnInstallerWould)
+{
+  Environment environment;
+  GetParam().change(environment);
+  const Judgement judged = environment.judge(GetParam().target, GetParam().pyproject, GetParam().recorded);
+  EXPECT_EQ(judged.verdict, GetParam().expected) << judged.reason;
+  EXPECT_EQ(judged.reason.empty(), GetParam().expected == Verdict::satisfied) << judged.reason;
+}
+
+std::string with(std::string text, const std::string& from, const std::string& to)
+{
+  return text.replace(text.find(from), from.size(), to);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Table, SyncCheck,
+  ::testing::Values(
+    SyncCase{"project_with_extra", project({"test"}), Verdict::satisfied},
+    SyncCase{"project_with_included_group", project({}, {"dev"}), Verdict::satisfied},
+    SyncCase{"tools_through_markers_and_the_system_site", packages({"pytest>=8", "six"}), Verdict::satisfied},
+    SyncCase{"requirement_cycle", packages({"cyc-a"}), Verdict::satisfied},
+    SyncCase{"extra_pulls_in_a_missing_dependency", project({"socks"}), Verdict::unsatisfied},
+    SyncCase{"version_out_of_range", packages({"idna>=4"}), Verdict::unsatisfied},
+    SyncCase{"missing_tool", packages({"ruff"}), Verdict::unsatisfied},
+    SyncCase{"first_on_the_site_path_shadows", packages({"six>=1.10"}), Verdict::unsatisfied,
+             [](Environment& e) { e.dist("site", "six", "1.0"); }},
+    SyncCase{"dependency_removed", project({"test"}), Verdict::unsatisfied,
+             [](Environment& e) { std::filesystem::remove_all(e.temp.path() / "site" / "iniconfig-2.0.0.dist-info"); }},
+    SyncCase{"build_files_changed", project({}), Verdict::unsatisfied, AS_IS, PYPROJECT, std::string("hash-then")},
+    SyncCase{"project_version_changed", project({}), Verdict::unsatisfied, AS_IS,
+             with(PYPROJECT, "version = \"1.0\"", "version = \"1.1\"")},
+    SyncCase{"project_not_editable", project({}), Verdict::unsatisfied,
+             [](Environment& e) { e.dist("site", "app", "1.0", {}, R"({"url": "file:///elsewhere", "dir_info": {}})"); }},
+    SyncCase{"project_from_another_directory", project({}), Verdict::unsatisfied,
+             [](Environment& e) {
+               e.dist("site", "app", "1.0", {}, R"({"url": "file:///elsewhere", "dir_info": {"editable": true}})");
+             }},
+    SyncCase{"no_install_on_record", project({}), Verdict::unsure, AS_IS, PYPROJECT, std::nullopt},
+    SyncCase{"dynamic_version", project({}), Verdict::unsure, AS_IS,
+             with(PYPROJECT, "version = \"1.0\"", "dynamic = [\"version\"]")},
+    SyncCase{"dynamic_dependencies", project({}), Verdict::unsure, AS_IS,
+             with(PYPROJECT, "dependencies = [\"requests>=2\", \"six\"]", "dynamic = [\"dependencies\"]")},
+    SyncCase{"include_cycle", project({}, {"loop"}), Verdict::unsure},
+    SyncCase{"extra_not_provided", packages({"requests[security]"}), Verdict::unsure},
+    SyncCase{"unknown_marker_variable", packages({"idna; interpreter_flavour == 'x'"}), Verdict::unsure},
+    SyncCase{"direct_url_requirement", packages({"idna @ https://example.invalid/idna.whl"}), Verdict::unsure},
+    SyncCase{"egg_info_only", packages({"legacy"}), Verdict::unsure,
+             [](Environment& e) { e.temp.write("system/legacy-1.0.egg-info/PKG-INFO", "Name: legacy\n"); }},
+    SyncCase{"metadata_unreadable", packages({"idna"}), Verdict::unsure,
+             [](Environment& e) { std::filesystem::remove(e.temp.path() / "site" / "idna-3.4.dist-info" / "METADATA"); }},
+    SyncCase{"two_folders_of_one_name", packages({"idna"}), Verdict::unsure,
+             [](Environment& e) { e.dist("site", "IDNA", "3.5"); }},
+    SyncCase{"malformed_requires_dist", packages({"broken"}), Verdict::unsure,
+             [](Environment& e) { e.dist("site", "broken", "1.0", {"Requires-Dist: ==1.0"}); }}),
+  [](const ::testing::TestParamInfo<SyncCase>& tested) { return tested.param.label; });
+
+TEST(PipUpgrade, DueAfterSevenDaysWhenUnknownOrInTheFuture)
+{
+  constexpr std::int64_t NOW = 1'700'000'000;
+  EXPECT_FALSE(pip_upgrade_due(NOW - PIP_UPGRADE_INTERVAL, NOW));
+  EXPECT_TRUE(pip_upgrade_due(NOW - PIP_UPGRADE_INTERVAL - 1, NOW));
+  EXPECT_TRUE(pip_upgrade_due(std::nullopt, NOW));
+  EXPECT_TRUE(pip_upgrade_due(NOW + 60, NOW));
+}
+
+} // namespace
+} // namespace tolvo::venv
