@@ -1,6 +1,7 @@
 #include "tolvo/build/clean.hpp"
 
 #include "tolvo/platform/files.hpp"
+#include "tolvo/platform/tree_walk.hpp"
 
 #include <fcntl.h>
 #include <iostream>
@@ -35,28 +36,28 @@ void clean()
       }
     }
   }
-  platform::walk(".", [](const platform::WalkEntry& entry) {
-    if (entry.name != CLEAN_CACHE_DIRECTORY) {
-      return true;
-    }
-    // A link to a directory is due for removal too, and refused as a link;
-    // a file of that name is no cache and stays.
-    if (entry.kind == platform::EntryKind::directory ||
-        (entry.kind == platform::EntryKind::symlink &&
-         platform::resolves_to_directory_at(entry.parent_fd, std::string(entry.name)))) {
-      platform::remove_tree_at(entry.parent_fd, std::string(entry.name), entry.path);
-      return false;
-    }
-    return true;
-  });
-  platform::walk(".", [](const platform::WalkEntry& entry) {
-    if (platform::name_matches(CLEAN_BYTECODE_PATTERN, entry.name)) {
+  platform::walk(
+    ".",
+    [](const platform::WalkEntry& entry) {
+      if (entry.name != CLEAN_CACHE_DIRECTORY) {
+        return platform::WalkAction::descend;
+      }
+      // A link to a directory is due for removal too, and refused as a link;
+      // a file of that name is no cache and stays.
+      if (entry.kind == platform::EntryKind::directory ||
+          (entry.kind == platform::EntryKind::symlink &&
+           platform::resolves_to_directory_at(entry.parent_fd, std::string(entry.name)))) {
+        return platform::WalkAction::remove_tree;
+      }
+      return platform::WalkAction::pass;
+    });
+  platform::walk(
+    ".",
+    [](const platform::WalkEntry& entry) {
       // A directory of that name fails: it is not byte code to delete.
-      platform::remove_file_at(entry.parent_fd, std::string(entry.name), entry.path);
-      return false;
-    }
-    return true;
-  });
+      return platform::name_matches(CLEAN_BYTECODE_PATTERN, entry.name) ? platform::WalkAction::remove_file
+                                                                         : platform::WalkAction::descend;
+    });
   std::cout << "Clean complete" << std::endl;
 }
 
