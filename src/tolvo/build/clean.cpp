@@ -1,6 +1,7 @@
 #include "tolvo/build/clean.hpp"
 
 #include "tolvo/platform/files.hpp"
+#include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/tree_walk.hpp"
 
 #include <fcntl.h>
@@ -58,6 +59,8 @@ void clean()
       return platform::name_matches(CLEAN_BYTECODE_PATTERN, entry.name) ? platform::WalkAction::remove_file
                                                                          : platform::WalkAction::descend;
     });
+  // A signal after the last entry still means the clean did not complete.
+  platform::raise_if_interrupted();
   std::cout << "Clean complete" << std::endl;
 }
 

@@ -2,6 +2,7 @@
 
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/files_detail.hpp"
+#include "tolvo/platform/interruption.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -95,6 +96,7 @@ public:
         ascend();
         continue;
       }
+      raise_if_interrupted();
       const Listed& entry = level.entries[level.next++];
       if (level.removing) {
         remove_entry(level, entry);
