@@ -59,7 +59,8 @@ TEST(WalkTest, ReportsLinksWithoutEnteringThem)
     [&](const tolvo::platform::WalkEntry& entry) {
       seen.push_back(entry.path() + (entry.kind == tolvo::platform::EntryKind::symlink ? "@" : ""));
       return tolvo::platform::WalkAction::descend;
-    });
+    },
+    [](const std::string& path) { FAIL() << "no mount point here: " << path; });
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, (std::vector<std::string>{".h", ".h/g", "link@", "real", "real/deep", "real/deep/f"}));
 }
@@ -83,7 +84,8 @@ TEST(WalkTest, RefusesToClimbBackIntoADirectoryItDidNotLeave)
           fs::rename(temp.path() / "top/d/d", temp.path() / "moved");
         }
         return tolvo::platform::WalkAction::descend;
-      });
+      },
+      [](const std::string& path) { FAIL() << "no mount point here: " << path; });
     FAIL() << "no error";
   } catch (const tolvo::SystemError& error) {
     EXPECT_STREQ(error.what(), "cannot open directory 'top/d/d': moved elsewhere meanwhile");
@@ -105,7 +107,7 @@ TEST(RemoveTreeTest, MissingEntryReportsTheSystemError)
 {
   ScopedTempDir temp;
   try {
-    tolvo::platform::remove_tree_at(AT_FDCWD, "nothing", "nothing");
+    tolvo::platform::remove_tree_at(AT_FDCWD, "nothing", "nothing", [](const std::string&) {});
     FAIL() << "no error";
   } catch (const tolvo::SystemError& error) {
     EXPECT_STREQ(error.what(), "cannot remove 'nothing': No such file or directory");

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -14,20 +15,35 @@ namespace tolvo::platform {
 
 namespace {
 
-// Which directory a descriptor is open on.
+// Which directory a descriptor is open on, and whether it is the root of a
+// mount.
 struct Identity
 {
   dev_t device = 0;
   ino_t inode = 0;
+  bool mount_root = false;
 };
 
+// statx tells a mount point even where a directory of the same file system
+// is bind-mounted there, which leaves the device as it was. Without statx
+// (an old kernel, a sandbox that forbids it) the device alone tells.
 int identify(int fd, Identity& identity)
 {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) {
+  struct statx info {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &info) == 0) {
+    identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+    identity.inode = info.stx_ino;
+    identity.mount_root = (info.stx_attributes_mask & info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    return 0;
+  }
+  if (errno != ENOSYS && errno != EPERM) {
     return errno;
   }
-  identity = {status.st_dev, status.st_ino};
+  struct stat status {};
+  if (::fstatat(fd, "", &status, AT_EMPTY_PATH) != 0) {
+    return errno;
+  }
+  identity = {status.st_dev, status.st_ino, false};
   return 0;
 }
 
@@ -39,8 +55,10 @@ struct Level
   Identity identity;
   std::vector<Listed> entries;
   std::size_t next = 0;
-  // Everything in it goes, and then the directory itself.
+  // Everything in it goes, and then the directory itself...
   bool removing = false;
+  // ...unless a mount point stays below it.
+  bool keeps_mount_point = false;
 };
 
 } // namespace
@@ -51,10 +69,11 @@ struct Level
 class TreeCursor
 {
 public:
-  TreeCursor(int base_fd, std::string root_name, std::string root_display)
+  TreeCursor(int base_fd, std::string root_name, std::string root_display, const MountPointHandler& on_mount_point)
     : m_base_fd(base_fd),
       m_root_name(std::move(root_name)),
-      m_root_display(std::move(root_display))
+      m_root_display(std::move(root_display)),
+      m_on_mount_point(on_mount_point)
   {
   }
 
@@ -65,12 +84,13 @@ public:
     if (fd.get() < 0) {
       fail("open directory", m_root_display, errno);
     }
-    push(std::move(fd), m_root_name, false);
+    push(std::move(fd), m_root_name, false, nullptr);
   }
 
   // Opens the directory `name` of the innermost level (of the base at
-  // first) as the new innermost level. False when `may_vanish` and the
-  // entry is gone since the listing.
+  // first) as the new innermost level. False when there is none to enter:
+  // a mount point (reported and left alone) or, if `may_vanish`, an entry
+  // gone since the listing.
   bool descend(const std::string& name, bool removing, bool may_vanish)
   {
     const int parent_fd = m_levels.empty() ? m_base_fd : m_levels.back().fd.get();
@@ -83,8 +103,13 @@ public:
       // O_NOFOLLOW refuses a link with ELOOP: it is no directory either.
       fail(removing ? "remove" : "open directory", path_of(name), error == ELOOP ? ENOTDIR : error);
     }
-    push(std::move(fd), name, removing);
-    return true;
+    Identity base{};
+    if (m_levels.empty()) {
+      if (const int error = identify(m_base_fd, base); error != 0) {
+        fail("inspect", path_of(name), error);
+      }
+    }
+    return push(std::move(fd), name, removing, m_levels.empty() ? &base : &m_levels.back().identity);
   }
 
   // Deals with the entries level after level until the stack is empty.
@@ -133,12 +158,21 @@ private:
     return level.entries[level.next - 1].name;
   }
 
-  void push(Descriptor fd, const std::string& name, bool removing)
+  // `parent` is the identity of the directory `fd` was opened in, or null
+  // for the root of a walk, which may well be a mount point itself.
+  bool push(Descriptor fd, const std::string& name, bool removing, const Identity* parent)
   {
     const std::string_view action = removing ? "remove" : "open directory";
     Level level;
     if (const int error = identify(fd.get(), level.identity); error != 0) {
       fail(action, path_of(name), error);
+    }
+    if (parent != nullptr && (level.identity.mount_root || level.identity.device != parent->device)) {
+      if (!m_levels.empty()) {
+        m_levels.back().keeps_mount_point = true;
+      }
+      m_on_mount_point(path_of(name));
+      return false;
     }
     if (const int error = read_entries(fd.get(), level.entries); error != 0) {
       fail(action, path_of(name), error);
@@ -149,16 +183,17 @@ private:
     if (m_levels.size() > OPEN_LEVELS) {
       m_levels[m_levels.size() - 1 - OPEN_LEVELS].fd.reset();
     }
+    return true;
   }
 
   // Leaves the innermost level for its parent; a level being removed goes
-  // with it.
+  // with it unless it keeps a mount point.
   void ascend()
   {
     Level left = std::move(m_levels.back());
     m_levels.pop_back();
     if (m_levels.empty()) {
-      if (left.removing) {
+      if (left.removing && !left.keeps_mount_point) {
         left.fd.reset();
         if (::unlinkat(m_base_fd, m_root_name.c_str(), AT_REMOVEDIR) != 0) {
           fail("remove", m_root_display, errno);
@@ -175,7 +210,9 @@ private:
     if (!left.removing) {
       return;
     }
-    if (::unlinkat(parent.fd.get(), name.c_str(), AT_REMOVEDIR) != 0) {
+    if (left.keeps_mount_point) {
+      parent.keeps_mount_point = true;
+    } else if (::unlinkat(parent.fd.get(), name.c_str(), AT_REMOVEDIR) != 0) {
       fail("remove", path_of(name), errno);
     }
   }
@@ -245,6 +282,7 @@ private:
   int m_base_fd;
   std::string m_root_name;
   std::string m_root_display;
+  const MountPointHandler& m_on_mount_point;
   std::vector<Level> m_levels;
 };
 
@@ -253,16 +291,21 @@ std::string WalkEntry::path() const
   return cursor->path_of(name);
 }
 
-void walk(const std::string& root, const std::function<WalkAction(const WalkEntry&)>& decide)
+void walk(const std::string& root,
+          const std::function<WalkAction(const WalkEntry&)>& decide,
+          const MountPointHandler& on_mount_point)
 {
-  TreeCursor cursor(AT_FDCWD, root, root);
+  TreeCursor cursor(AT_FDCWD, root, root, on_mount_point);
   cursor.open_root();
   cursor.run(&decide);
 }
 
-void remove_tree_at(int dir_fd, const std::string& name, const std::string& display)
+void remove_tree_at(int dir_fd,
+                    const std::string& name,
+                    const std::string& display,
+                    const MountPointHandler& on_mount_point)
 {
-  TreeCursor cursor(dir_fd, name, display);
+  TreeCursor cursor(dir_fd, name, display, on_mount_point);
   if (cursor.descend(name, true, false)) {
     cursor.run(nullptr);
   }

@@ -5,8 +5,8 @@
 // recursion, and at most OPEN_LEVELS of them are open at once: the levels
 // further up are closed on the way down and reopened through ".." on the
 // way back, each checked to be the directory that was left. Symbolic links
-// are never followed into, and an interrupting signal stops the work at the
-// next entry (Interrupted).
+// are never followed into, no other mounted file system is entered, and an
+// interrupting signal stops the work at the next entry (Interrupted).
 
 #include "tolvo/platform/files.hpp"
 
@@ -50,16 +50,25 @@ struct WalkEntry
   std::string path() const;
 };
 
+/// Called with the full path of each mount point met, which is left in
+/// place together with the directories that lead to it.
+using MountPointHandler = std::function<void(const std::string& path)>;
+
 /// Visits every entry below `root`, top-down, hidden names included, and
 /// does with each what `decide` answers. The names of a directory are read
 /// before any of them is visited. Entries gone since are passed over.
 /// Throws SystemError("cannot <action> '<path>': <reason>"), Interrupted.
-void walk(const std::string& root, const std::function<WalkAction(const WalkEntry&)>& decide);
+void walk(const std::string& root,
+          const std::function<WalkAction(const WalkEntry&)>& decide,
+          const MountPointHandler& on_mount_point);
 
 /// Removes the directory `name` in `dir_fd` with everything beneath it.
 /// A symbolic link or any other non-directory is refused with ENOTDIR and
 /// left in place. `display` names the entry in messages.
 /// Throws SystemError("cannot remove '<path>': <reason>"), Interrupted.
-void remove_tree_at(int dir_fd, const std::string& name, const std::string& display);
+void remove_tree_at(int dir_fd,
+                    const std::string& name,
+                    const std::string& display,
+                    const MountPointHandler& on_mount_point);
 
 } // namespace tolvo::platform
