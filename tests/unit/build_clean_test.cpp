@@ -3,12 +3,19 @@
 
 #include "support/scoped_temp_dir.hpp"
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/files.hpp"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <stdlib.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -43,6 +50,15 @@ struct CleanCase
   std::vector<std::string> removed;
   std::string error;
 };
+
+std::string repeated(std::string_view text, int times)
+{
+  std::string result;
+  for (int i = 0; i < times; ++i) {
+    result += text;
+  }
+  return result;
+}
 
 void build_layout(const fs::path& base, const fs::path& project, const std::vector<std::string>& layout)
 {
@@ -159,7 +175,11 @@ INSTANTIATE_TEST_SUITE_P(
     CleanCase{"pyc_directory_fails",
               {"d:pkg/x.pyc/inner", "d:pkg/__pycache__"},
               {"pkg/__pycache__"},
-              "cannot remove 'pkg/x.pyc': Is a directory"}),
+              "cannot remove 'pkg/x.pyc': Is a directory"},
+    CleanCase{"long_path_shortened_in_message",
+              {"d:pkg/" + repeated("d/", 150) + "odd.pyc/inner"},
+              {},
+              "cannot remove 'pkg/" + repeated("d/", 47) + "..." + repeated("d/", 46) + "odd.pyc': Is a directory"}),
   [](const ::testing::TestParamInfo<CleanCase>& test_info) { return test_info.param.label; });
 
 TEST(CleanTest, SecondCleanFindsNothing)
@@ -175,18 +195,91 @@ TEST(CleanTest, SecondCleanFindsNothing)
   EXPECT_EQ(listing(temp.path()), (std::set<std::string>{"pkg/"}));
 }
 
-TEST(CleanTest, DeepTreeIsRemoved)
+// Far deeper than a stack frame or a descriptor per level allows under the
+// limits of clean_in_limited_child, and than any path can name.
+constexpr int DEEP = 25000;
+
+// Removing tens of thousands of directories takes a minute on a disk that
+// discards freed blocks at once, a second on a RAM disk.
+fs::path ram_disk_or_temp()
 {
-  ScopedTempDir temp;
-  fs::path deep = "build";
-  for (int i = 0; i < 200; ++i) {
-    deep /= "d";
+  std::error_code error;
+  return fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                                                 : fs::temp_directory_path();
+}
+
+// Opens `name` of `dir_fd`, making it first if `make`.
+int open_level(int dir_fd, const char* name, bool make)
+{
+  if (make && ::mkdirat(dir_fd, name, 0777) != 0) {
+    throw std::runtime_error(std::string("mkdirat: ") + std::strerror(errno));
   }
-  temp.write(deep / "f", "x");
-  ::testing::internal::CaptureStdout();
-  tolvo::build::clean();
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_FALSE(fs::exists(temp.path() / "build"));
+  const int fd = ::openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    throw std::runtime_error(std::string("openat: ") + std::strerror(errno));
+  }
+  return fd;
+}
+
+// Goes (or builds, if `make`) `top`/d/d/.../d, `depth` levels below `top`,
+// a step at a time, and returns a descriptor open on the bottom.
+int chain_bottom(const char* top, int depth, bool make)
+{
+  int fd = open_level(AT_FDCWD, top, make);
+  for (int i = 0; i < depth; ++i) {
+    const int child = open_level(fd, "d", make);
+    ::close(fd);
+    fd = child;
+  }
+  return fd;
+}
+
+// Runs clean() in a child limited as `ulimit -s 1024 -n 64` would limit
+// it, with its output discarded; the child's wait status, 0 when it cleaned.
+int clean_in_limited_child()
+{
+  std::cout.flush();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlimit stack{1024 * 1024, 1024 * 1024};
+    const rlimit descriptors{64, 64};
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0 || ::setrlimit(RLIMIT_STACK, &stack) != 0 ||
+        ::setrlimit(RLIMIT_NOFILE, &descriptors) != 0) {
+      ::_exit(2);
+    }
+    try {
+      tolvo::build::clean();
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
+TEST(CleanTest, DeepTreeNeedsNoStackFrameOrDescriptorPerLevel)
+{
+  ScopedTempDir temp(ram_disk_or_temp());
+  const int bottom = chain_bottom("pkg", DEEP, true);
+  ::mkdirat(bottom, "__pycache__", 0777);
+  for (const char* name : {"__pycache__/m.cpython-311.pyc", "old.pyc", "mod.py"}) {
+    ::close(::openat(bottom, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  }
+  ::close(bottom);
+
+  // Both walks reach the bottom...
+  EXPECT_EQ(clean_in_limited_child(), 0);
+  const int walked = chain_bottom("pkg", DEEP, false);
+  EXPECT_EQ(tolvo::platform::list_directory("/proc/self/fd/" + std::to_string(walked)),
+            std::vector<std::string>{"mod.py"});
+  ::close(walked);
+  // ...and a tree removal as deep takes everything.
+  fs::rename("pkg", "build");
+  EXPECT_EQ(clean_in_limited_child(), 0);
+  EXPECT_FALSE(fs::exists("build"));
 }
 
 TEST(BuildSdistTest, MissingEnvironmentFailsItsPreconditionAndCreatesNothing)

@@ -1,4 +1,5 @@
 #include "tolvo/platform/files.hpp"
+#include "tolvo/platform/tree_walk.hpp"
 
 #include "support/scoped_temp_dir.hpp"
 #include "tolvo/errors.hpp"
@@ -53,19 +54,60 @@ TEST(WalkTest, ReportsLinksWithoutEnteringThem)
   temp.write(".h/g", "");
   fs::create_directory_symlink(temp.path() / "real", temp.path() / "link");
   std::vector<std::string> seen;
-  tolvo::platform::walk(".", [&](const tolvo::platform::WalkEntry& entry) {
-    seen.push_back(entry.path + (entry.kind == tolvo::platform::EntryKind::symlink ? "@" : ""));
-    return true;
-  });
+  tolvo::platform::walk(
+    ".",
+    [&](const tolvo::platform::WalkEntry& entry) {
+      seen.push_back(entry.path() + (entry.kind == tolvo::platform::EntryKind::symlink ? "@" : ""));
+      return tolvo::platform::WalkAction::descend;
+    },
+    [](const std::string& path) { FAIL() << "no mount point here: " << path; });
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, (std::vector<std::string>{".h", ".h/g", "link@", "real", "real/deep", "real/deep/f"}));
+}
+
+TEST(WalkTest, RefusesToClimbBackIntoADirectoryItDidNotLeave)
+{
+  ScopedTempDir temp;
+  // Deep enough that the top levels are closed and reopened through "..".
+  fs::path deep = "top";
+  for (std::size_t i = 0; i < 2 * tolvo::platform::OPEN_LEVELS; ++i) {
+    deep /= "d";
+  }
+  temp.write(deep / "marker", "");
+  try {
+    tolvo::platform::walk(
+      "top",
+      [&](const tolvo::platform::WalkEntry& entry) {
+        // Moves away a directory below the first closed level: its ".." is
+        // now the temporary directory.
+        if (entry.name == "marker") {
+          fs::rename(temp.path() / "top/d/d", temp.path() / "moved");
+        }
+        return tolvo::platform::WalkAction::descend;
+      },
+      [](const std::string& path) { FAIL() << "no mount point here: " << path; });
+    FAIL() << "no error";
+  } catch (const tolvo::SystemError& error) {
+    EXPECT_STREQ(error.what(), "cannot open directory 'top/d/d': moved elsewhere meanwhile");
+  }
+}
+
+TEST(ShownPathTest, KeepsStartAndEndOfLongPathsWholeCharactersOnly)
+{
+  using tolvo::platform::shown_path;
+  const std::string at_limit(tolvo::platform::SHOWN_PATH_LIMIT, 'a');
+  EXPECT_EQ(shown_path(at_limit), at_limit);
+  EXPECT_EQ(shown_path(at_limit + "b"), std::string(98, 'a') + "..." + std::string(98, 'a') + "b");
+  // Each cut would split an "é" (two bytes): it is left out whole.
+  EXPECT_EQ(shown_path(std::string(97, 'a') + "é" + std::string(50, 'b') + "é" + std::string(98, 'c')),
+            std::string(97, 'a') + "..." + std::string(98, 'c'));
 }
 
 TEST(RemoveTreeTest, MissingEntryReportsTheSystemError)
 {
   ScopedTempDir temp;
   try {
-    tolvo::platform::remove_tree_at(AT_FDCWD, "nothing", "nothing");
+    tolvo::platform::remove_tree_at(AT_FDCWD, "nothing", "nothing", [](const std::string&) {});
     FAIL() << "no error";
   } catch (const tolvo::SystemError& error) {
     EXPECT_STREQ(error.what(), "cannot remove 'nothing': No such file or directory");

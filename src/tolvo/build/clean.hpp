@@ -16,7 +16,10 @@ inline constexpr std::string_view CLEAN_CACHE_DIRECTORY = "__pycache__";
 /// File name pattern removed at any depth.
 inline constexpr std::string_view CLEAN_BYTECODE_PATTERN = "*.pyc";
 
-/// Removes the build artefacts of the working directory.
+/// Removes the build artefacts of the working directory. A mount point at or
+/// below any of them stays, said once on standard error; the rest goes on.
+/// An interrupting signal stops it at the next entry with Interrupted, and
+/// what was removed until then stays removed.
 void clean();
 
 } // namespace tolvo::build

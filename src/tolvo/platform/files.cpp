@@ -1,6 +1,7 @@
 #include "tolvo/platform/files.hpp"
 
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/files_detail.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -14,61 +15,53 @@ namespace tolvo::platform {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& action, const std::string& path, int error)
+constexpr std::string_view ELISION = "...";
+
+bool continues_character(char byte)
 {
-  throw SystemError("cannot " + action + " '" + path + "': " + std::strerror(error), error);
+  return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U;
 }
 
-// Closes a descriptor on every exit path.
-class Descriptor
+EntryKind kind_of_mode(mode_t mode)
 {
-public:
-  explicit Descriptor(int fd) noexcept
-    : m_fd(fd)
-  {
+  if (S_ISDIR(mode)) {
+    return EntryKind::directory;
   }
-  ~Descriptor()
-  {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int get() const noexcept
-  {
-    return m_fd;
-  }
-
-private:
-  int m_fd;
-};
-
-struct Listed
-{
-  std::string name;
-  unsigned char type;
-};
-
-std::string join(const std::string& parent, std::string_view name)
-{
-  if (parent.empty() || parent == ".") {
-    return std::string(name);
-  }
-  if (parent.back() == '/') {
-    return parent + std::string(name);
-  }
-  return parent + "/" + std::string(name);
+  return S_ISLNK(mode) ? EntryKind::symlink : EntryKind::other;
 }
 
-// Reads all names of the open directory `fd`, which stays open and is read
-// to its end. getdents64 on the descriptor itself rather than a DIR stream
-// on a duplicate: on a walk of a large tree that saves four system calls
-// per directory (dup, two fcntl, fstat) and a close.
-std::vector<Listed> read_entries(int fd, const std::string& display, const std::string& action)
+} // namespace
+
+void Descriptor::reset(int fd) noexcept
 {
-  std::vector<Listed> entries;
+  if (m_fd >= 0) {
+    ::close(m_fd);
+  }
+  m_fd = fd;
+}
+
+void fail(std::string_view action, std::string_view path, int error)
+{
+  fail(action, path, std::strerror(error), error);
+}
+
+void fail(std::string_view action, std::string_view path, std::string_view reason, int error)
+{
+  std::string message = "cannot ";
+  message.append(action).append(" '").append(shown_path(path)).append("': ").append(reason);
+  throw SystemError(message, error);
+}
+
+int open_directory_at(int dir_fd, const char* name)
+{
+  return ::openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// getdents64 on the descriptor itself rather than a DIR stream on a
+// duplicate: on a walk of a large tree that saves four system calls per
+// directory (dup, two fcntl, fstat) and a close.
+int read_entries(int fd, std::vector<Listed>& entries)
+{
   alignas(dirent64) char buffer[32768];
   for (;;) {
     const ssize_t count = ::getdents64(fd, buffer, sizeof buffer);
@@ -76,10 +69,10 @@ std::vector<Listed> read_entries(int fd, const std::string& display, const std::
       if (errno == EINTR) {
         continue;
       }
-      fail(action, display, errno);
+      return errno;
     }
     if (count == 0) {
-      return entries;
+      return 0;
     }
     for (ssize_t offset = 0; offset < count;) {
       const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
@@ -93,83 +86,47 @@ std::vector<Listed> read_entries(int fd, const std::string& display, const std::
   }
 }
 
-int open_directory_at(int dir_fd, const std::string& name)
-{
-  return ::openat(dir_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-EntryKind kind_of(int dir_fd, const Listed& entry, const std::string& display, const std::string& action)
+int kind_of(int dir_fd, const Listed& entry, EntryKind& kind)
 {
   switch (entry.type) {
   case DT_DIR:
-    return EntryKind::directory;
+    kind = EntryKind::directory;
+    return 0;
   case DT_LNK:
-    return EntryKind::symlink;
+    kind = EntryKind::symlink;
+    return 0;
   case DT_UNKNOWN:
     break;
   default:
-    return EntryKind::other;
+    kind = EntryKind::other;
+    return 0;
   }
   struct stat info {};
   if (::fstatat(dir_fd, entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    fail(action, display, errno);
+    return errno;
   }
-  if (S_ISDIR(info.st_mode)) {
-    return EntryKind::directory;
-  }
-  return S_ISLNK(info.st_mode) ? EntryKind::symlink : EntryKind::other;
+  kind = kind_of_mode(info.st_mode);
+  return 0;
 }
 
-// Empties the open directory `fd` depth first; `display` is its path.
-void empty_directory(int fd, const std::string& display)
+std::string shown_path(std::string_view path)
 {
-  for (const Listed& entry : read_entries(fd, display, "remove")) {
-    const std::string path = join(display, entry.name);
-    if (kind_of(fd, entry, path, "remove") == EntryKind::directory) {
-      const Descriptor child(open_directory_at(fd, entry.name));
-      if (child.get() < 0) {
-        fail("remove", path, errno);
-      }
-      empty_directory(child.get(), path);
-      if (::unlinkat(fd, entry.name.c_str(), AT_REMOVEDIR) != 0) {
-        fail("remove", path, errno);
-      }
-    } else if (::unlinkat(fd, entry.name.c_str(), 0) != 0) {
-      fail("remove", path, errno);
-    }
+  if (path.size() <= SHOWN_PATH_LIMIT) {
+    return std::string(path);
   }
-}
-
-void walk_directory(int fd, const std::string& display, const std::function<bool(const WalkEntry&)>& visit)
-{
-  for (const Listed& entry : read_entries(fd, display, "open directory")) {
-    const std::string path = join(display, entry.name);
-    EntryKind kind{};
-    try {
-      kind = kind_of(fd, entry, path, "inspect");
-    } catch (const SystemError& error) {
-      // Gone since the listing (removed by an earlier visit): nothing to see.
-      if (error.error_number() == ENOENT) {
-        continue;
-      }
-      throw;
-    }
-    const bool descend = visit(WalkEntry{fd, entry.name, path, kind});
-    if (!descend || kind != EntryKind::directory) {
-      continue;
-    }
-    const Descriptor child(open_directory_at(fd, entry.name));
-    if (child.get() < 0) {
-      if (errno == ENOENT) {
-        continue;
-      }
-      fail("open directory", path, errno);
-    }
-    walk_directory(child.get(), path, visit);
+  const std::size_t kept = SHOWN_PATH_LIMIT - ELISION.size();
+  std::size_t head = kept / 2;
+  while (head > 0 && continues_character(path[head])) {
+    --head;
   }
+  std::size_t tail = path.size() - (kept - kept / 2);
+  while (tail < path.size() && continues_character(path[tail])) {
+    ++tail;
+  }
+  std::string shown(path.substr(0, head));
+  shown.append(ELISION).append(path.substr(tail));
+  return shown;
 }
-
-} // namespace
 
 bool name_matches(std::string_view pattern, std::string_view name)
 {
@@ -182,8 +139,13 @@ std::vector<std::string> list_directory(const std::string& path)
   if (fd.get() < 0) {
     fail("open directory", path, errno);
   }
+  std::vector<Listed> entries;
+  if (const int error = read_entries(fd.get(), entries); error != 0) {
+    fail("open directory", path, error);
+  }
   std::vector<std::string> names;
-  for (Listed& entry : read_entries(fd.get(), path, "open directory")) {
+  names.reserve(entries.size());
+  for (Listed& entry : entries) {
     names.push_back(std::move(entry.name));
   }
   return names;
@@ -198,7 +160,7 @@ bool entry_kind_at(int dir_fd, const std::string& name, EntryKind& kind)
     }
     fail("inspect", name, errno);
   }
-  kind = S_ISDIR(info.st_mode) ? EntryKind::directory : S_ISLNK(info.st_mode) ? EntryKind::symlink : EntryKind::other;
+  kind = kind_of_mode(info.st_mode);
   return true;
 }
 
@@ -206,36 +168,6 @@ bool resolves_to_directory_at(int dir_fd, const std::string& name)
 {
   struct stat info {};
   return ::fstatat(dir_fd, name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
-}
-
-void remove_tree_at(int dir_fd, const std::string& name, const std::string& display)
-{
-  // O_NOFOLLOW refuses a link and O_DIRECTORY anything but a directory, so
-  // the tree opened is the one that stands at `name`, never a link target.
-  const Descriptor fd(open_directory_at(dir_fd, name));
-  if (fd.get() < 0) {
-    fail("remove", display, errno == ELOOP ? ENOTDIR : errno);
-  }
-  empty_directory(fd.get(), display);
-  if (::unlinkat(dir_fd, name.c_str(), AT_REMOVEDIR) != 0) {
-    fail("remove", display, errno);
-  }
-}
-
-void remove_file_at(int dir_fd, const std::string& name, const std::string& display)
-{
-  if (::unlinkat(dir_fd, name.c_str(), 0) != 0) {
-    fail("remove", display, errno);
-  }
-}
-
-void walk(const std::string& root, const std::function<bool(const WalkEntry&)>& visit)
-{
-  const Descriptor fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    fail("open directory", root, errno);
-  }
-  walk_directory(fd.get(), root, visit);
 }
 
 void make_directory(const std::string& path)

@@ -14,10 +14,11 @@ namespace tolvo::testing {
 class ScopedTempDir
 {
 public:
-  ScopedTempDir()
+  /// Makes the directory in `base`, the system's temporary directory unless given.
+  explicit ScopedTempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path())
     : m_previous(std::filesystem::current_path())
   {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tolvo-test-XXXXXX").string();
+    std::string pattern = (base / "tolvo-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
       throw std::runtime_error("mkdtemp failed");
     }
