@@ -348,6 +348,10 @@ def _deep(depth: int) -> str:
     return "x = " + "[" * depth + "]" * depth + "\n"
 
 
+_TOO_MANY_PARTS = "too deep to read: a dotted key or table header of more than 64 parts"
+_TOO_DEEP = "too deep to read: arrays and inline tables nested more than 32 deep"
+
+
 PYPROJECT_FILE = [
     Case("pyproject-missing", ("status",), 1, "error", "pyproject.toml not found", pyproject=None),
     Case("pyproject-is-a-directory", ("status",), 1, "error", "pyproject.toml': Is a directory", pyproject=None,
@@ -370,10 +374,20 @@ PYPROJECT_FILE = [
          pyproject='[project]\nname = "a"\nname = "b"\nversion = "1"\n'),
     Case("toml-table-defined-twice", ("requirements",), 1, "error", "invalid TOML",
          pyproject='[project]\nname = "a"\n[project]\nversion = "1"\n'),
-    Case("toml-deeply-nested-arrays", ("status",), 1, "error", "invalid TOML",
+    Case("toml-deeply-nested-arrays", ("status",), 1, "error", _TOO_DEEP + " (line 4, column 37)",
          pyproject='[project]\nname = "a"\nversion = "1"\n' + _deep(100000)),
-    Case("toml-deeply-nested-tables", ("status",), 1, "error", "invalid TOML",
+    Case("toml-deeply-nested-tables", ("status",), 1, "error", _TOO_DEEP,
          pyproject='[project]\nname = "a"\nversion = "1"\n' + "y = " + "{a = " * 100000 + "1" + "}" * 100000 + "\n"),
+    # Shapes that once overflowed the stack: refused by the limits that
+    # keep the tree shallow enough for toml++ and tolvo's own walks.
+    Case("toml-dotted-key-of-300000-parts", ("config-diff",), 1, "error", _TOO_MANY_PARTS,
+         pyproject=GOOD + "k" + ".k" * 299999 + " = 1\n"),
+    Case("toml-table-header-of-300000-parts", ("status",), 1, "error", _TOO_MANY_PARTS,
+         pyproject=GOOD + "[[k" + ".k" * 299999 + "]]\n"),
+    Case("name-a-table-30000-deep", ("status",), 1, "error", _TOO_MANY_PARTS,
+         pyproject='[project]\nversion = "1"\nname' + ".a" * 30000 + " = 1\n"),
+    Case("toml-long-dotted-keys-in-nested-inline-tables", ("status",), 1, "error", _TOO_MANY_PARTS,
+         pyproject=GOOD + "x = " + ("{" + "a." * 699 + "a = ") * 250 + "1" + "}" * 250 + "\n"),
     # status reads the keys only after obtaining the environment.
     Case("toml-empty-file", ("status",), 1, "error", "missing key 'project'", pyproject="", may_change=VENV),
 ]
