@@ -350,6 +350,7 @@ def _deep(depth: int) -> str:
 
 _TOO_MANY_PARTS = "too deep to read: a dotted key or table header of more than 64 parts"
 _TOO_DEEP = "too deep to read: arrays and inline tables nested more than 32 deep"
+_DEEP_MARKER = "(" * 20000 + "python_version >= '3'" + ")" * 20000
 
 
 PYPROJECT_FILE = [
@@ -460,6 +461,12 @@ BUILD_SYSTEM_AND_TOOLS = [
          pyproject=variant('test = ["pytest>=8"]', 'test = ["pytest[cov"]')),
     Case("marker-malformed", ("config-diff",), 1, "error", "python_version",
          pyproject=variant('test = ["pytest>=8"]', "test = [\"pytest; python_version >> '3'\"]")),
+    Case("marker-nested-20000-deep-in-test-group", ("config-diff",), 1, "error",
+         "parentheses nested more than 100 deep",
+         pyproject=variant('test = ["pytest>=8"]', f'test = ["pytest; {_DEEP_MARKER}"]')),
+    Case("marker-nested-20000-deep-in-build-requirements", ("config-diff",), 1, "error",
+         "parentheses nested more than 100 deep",
+         pyproject=variant('requires = ["setuptools>=77"]', f'requires = ["setuptools>=77; {_DEEP_MARKER}"]')),
     Case("wildcard-pin-against-lower-bound", ("config-diff",), 1, "error", "70.*",
          pyproject=variant('requires = ["setuptools>=77"]', 'requires = ["setuptools==70.*"]')),
     Case("requirement-an-inline-table", ("config-diff",), 1, "error", "Invalid requirement: '{'a': 1}'",

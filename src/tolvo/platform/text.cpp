@@ -39,4 +39,18 @@ std::size_t character_count(std::string_view text)
   return count;
 }
 
+std::string abbreviate(std::string_view text, std::size_t most)
+{
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0U) != 0x80U) {
+      if (count == most) {
+        return std::string(text.substr(0, i)) + "...";
+      }
+      ++count;
+    }
+  }
+  return std::string(text);
+}
+
 } // namespace tolvo::platform

@@ -18,4 +18,9 @@ std::string_view strip(std::string_view text);
 /// The number of characters (UTF-8 code points) in `text`.
 std::size_t character_count(std::string_view text);
 
+/// `text` as it is when it has at most `most` characters (UTF-8 code
+/// points), else its first `most` characters and "...": input quoted in a
+/// message, which must stay readable however long the input.
+std::string abbreviate(std::string_view text, std::size_t most);
+
 } // namespace tolvo::platform
