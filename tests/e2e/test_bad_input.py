@@ -650,6 +650,8 @@ INIT_CASES = [
     Case("init-end-of-input", ("init",), 1, "error", "end of input", stdin="pty", answers=("demo", "\x04")),
     Case("init-absolute-name", ("init", "--name=/tmp/tolvo-bad-input-abs"), 1, "error", "absolute path",
          stdin="pty", answers=INIT_ANSWERS[1:]),
+    Case("init-name-with-a-line-break", ("init", "--name=de\nmo"), 1, "error", "contains a control character",
+         stdin="pty", answers=INIT_ANSWERS[1:]),
     Case("init-read-only-directory", ("init",), 1, "error", "Permission denied", pyproject=None, stdin="pty",
          answers=INIT_ANSWERS, setup=lambda s: s.project.chmod(0o555), unprivileged=True),
     Case("init-pyproject-dangling-link", ("init",), 0, "quiet", pyproject=None, stdin="pty", answers=INIT_ANSWERS,

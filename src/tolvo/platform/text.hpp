@@ -23,4 +23,8 @@ std::size_t character_count(std::string_view text);
 /// message, which must stay readable however long the input.
 std::string abbreviate(std::string_view text, std::size_t most);
 
+/// Whether `text` is well-formed UTF-8: no stray or missing continuation
+/// bytes, no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_utf8(std::string_view text);
+
 } // namespace tolvo::platform
