@@ -4,16 +4,16 @@
 #include "tolvo/platform/text.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 
 namespace tolvo::config {
 
 namespace {
 
+// ASCII only, whatever the locale: TOML's bare keys are.
 bool is_bare_key_char(char c)
 {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }
 
 // One pass over the text that counts the parts of each dotted run (key
