@@ -255,6 +255,11 @@ def _deep(depth: int) -> str:
     return "x = " + "[" * depth + "]" * depth + "\n"
 
 
+_TOO_MANY_PARTS = "too deep to read: a dotted key or table header of more than 64 parts"
+_TOO_DEEP = "too deep to read: arrays and inline tables nested more than 32 deep"
+_DEEP_MARKER = "(" * 20000 + "python_version >= '3'" + ")" * 20000
+
+
 PYPROJECT_FILE = [
     Case("pyproject-missing", ("status",), 1, "error", "pyproject.toml not found", pyproject=None,
          check=_nothing_printed),
@@ -278,10 +283,20 @@ PYPROJECT_FILE = [
          pyproject='[project]\nname = "a"\nname = "b"\nversion = "1"\n'),
     Case("toml-table-defined-twice", ("requirements",), 1, "error", "invalid TOML",
          pyproject='[project]\nname = "a"\n[project]\nversion = "1"\n'),
-    Case("toml-deeply-nested-arrays", ("status",), 1, "error", "invalid TOML",
+    Case("toml-deeply-nested-arrays", ("status",), 1, "error", _TOO_DEEP + " (line 4, column 37)",
          pyproject='[project]\nname = "a"\nversion = "1"\n' + _deep(100000)),
-    Case("toml-deeply-nested-tables", ("status",), 1, "error", "invalid TOML",
+    Case("toml-deeply-nested-tables", ("status",), 1, "error", _TOO_DEEP,
          pyproject='[project]\nname = "a"\nversion = "1"\n' + "y = " + "{a = " * 100000 + "1" + "}" * 100000 + "\n"),
+    # Shapes that once overflowed the stack: refused by the limits that
+    # keep the tree shallow enough for toml++ and tolvo's own walks.
+    Case("toml-dotted-key-of-300000-parts", ("config-diff",), 1, "error", _TOO_MANY_PARTS,
+         pyproject=GOOD + "k" + ".k" * 299999 + " = 1\n"),
+    Case("toml-table-header-of-300000-parts", ("status",), 1, "error", _TOO_MANY_PARTS,
+         pyproject=GOOD + "[[k" + ".k" * 299999 + "]]\n"),
+    Case("name-a-table-30000-deep", ("status",), 1, "error", _TOO_MANY_PARTS,
+         pyproject='[project]\nversion = "1"\nname' + ".a" * 30000 + " = 1\n"),
+    Case("toml-long-dotted-keys-in-nested-inline-tables", ("status",), 1, "error", _TOO_MANY_PARTS,
+         pyproject=GOOD + "x = " + ("{" + "a." * 699 + "a = ") * 250 + "1" + "}" * 250 + "\n"),
     # status reads the keys only after obtaining the environment.
     Case("toml-empty-file", ("status",), 1, "error", "missing key 'project'", pyproject="", may_change=VENV),
 ]
@@ -325,6 +340,12 @@ BUILD_SYSTEM_AND_TOOLS = [
          pyproject=variant('requires = ["setuptools>=77"]', 'requires = ["setuptools>=="]')),
     Case("marker-malformed", ("config-diff",), 1, "error", "python_version",
          pyproject=variant('test = ["pytest>=8"]', "test = [\"pytest; python_version >> '3'\"]")),
+    Case("marker-nested-20000-deep-in-test-group", ("config-diff",), 1, "error",
+         "parentheses nested more than 100 deep",
+         pyproject=variant('test = ["pytest>=8"]', f'test = ["pytest; {_DEEP_MARKER}"]')),
+    Case("marker-nested-20000-deep-in-build-requirements", ("config-diff",), 1, "error",
+         "parentheses nested more than 100 deep",
+         pyproject=variant('requires = ["setuptools>=77"]', f'requires = ["setuptools>=77; {_DEEP_MARKER}"]')),
     Case("wildcard-pin-against-lower-bound", ("config-diff",), 1, "error", "70.*",
          pyproject=variant('requires = ["setuptools>=77"]', 'requires = ["setuptools==70.*"]')),
     Case("requirement-an-inline-table", ("config-diff",), 1, "error", "Invalid requirement: '{'a': 1}'",
@@ -484,6 +505,8 @@ INIT_CASES = [
     Case("init-stdin-devnull", ("init", "--name", "demo"), 1, "quiet", stdout_has="usage: tolvo"),
     Case("init-stdin-closed", ("init", "--name", "demo"), 1, "quiet", stdout_has="usage: tolvo", stdin="closed"),
     Case("init-end-of-input", ("init",), 1, "error", "end of input", answers=("demo", "\x04")),
+    Case("init-name-with-a-line-break", ("init", "--name=de\nmo"), 1, "error", "contains a control character",
+         answers=INIT_ANSWERS[1:]),
     Case("init-read-only-directory", ("init",), 1, "error", "Permission denied", pyproject=None,
          answers=INIT_ANSWERS, setup=lambda s: s.dir.chmod(0o555), unprivileged=True),
     Case("init-pyproject-dangling-link", ("init",), 0, "quiet", pyproject=None, answers=INIT_ANSWERS,

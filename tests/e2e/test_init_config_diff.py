@@ -4,9 +4,11 @@ from __future__ import annotations
 
 import subprocess
 import sys
+import tomllib
 from pathlib import Path
 
 import pytest
+import yaml
 
 from conftest import Outcome, run_on_pty, run_tolvo
 
@@ -58,7 +60,7 @@ class TestInit:
         assert package in (tmp_path / ".github" / "workflows" / "build.yml").read_text()
 
     @pytest.mark.parametrize("name", ["", "/tmp/absolute-demo", "..", "../outside", "a/../b",
-                                      "a/.."])
+                                      "a/..", 'A "Quoted" Name', "it's"])
     def test_unsafe_project_name_is_refused_before_writing(self, tmp_path: Path,
                                                            name: str) -> None:
         work = tmp_path / "work"
@@ -68,6 +70,23 @@ class TestInit:
         assert "project name" in result.err
         assert tree(tmp_path) == ["work"]
         assert not Path("/tmp/absolute-demo").exists()
+
+    def test_values_read_back_as_typed(self, tmp_path: Path) -> None:
+        name = "a: b #c"
+        typed = {"description": 'C:\\temp "x"\nrequires-python = "<3"\n[injected]',
+                 "author_name": 'A "Quoted" Name', "author_email": "a\\b@example.org"}
+        result = init_on_pty("--name", name, "--description", typed["description"], "--author-name",
+                             typed["author_name"], "--author-email", typed["author_email"], cwd=tmp_path,
+                             answers=["MIT"])
+        assert result.returncode == 0, result.err
+        project = tomllib.loads((tmp_path / "pyproject.toml").read_text())["project"]
+        assert (project["name"], project["description"], project["requires-python"]) == (
+            name, typed["description"], ">=3.11")
+        assert project["authors"] == [{"name": typed["author_name"], "email": typed["author_email"]}]
+        workflow = yaml.safe_load((tmp_path / ".github" / "workflows" / "build.yml").read_text())
+        assert workflow["jobs"]["build"]["name"] == f"Test, lint and build {name}"
+        assert workflow["jobs"]["build"]["steps"][-1]["with"]["name"] == f"{name}-dist"
+        assert run_tolvo("config-diff", cwd=tmp_path).returncode == 0
 
     def test_nested_name_gives_nested_directories(self, tmp_path: Path) -> None:
         init_project(tmp_path, "org/pkg")

@@ -17,7 +17,7 @@ struct NameCase
 class ProjectName : public ::testing::TestWithParam<NameCase>
 {};
 
-TEST_P(ProjectName, AcceptsOnlyPathsInsideTheProject)
+TEST_P(ProjectName, AcceptsOnlyPlainPathsInsideTheProject)
 {
   if (GetParam().accepted) {
     EXPECT_NO_THROW(tolvo::cli::_check_project_name(GetParam().name));
@@ -33,7 +33,13 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"a..b", true}, NameCase{"..a", true}, NameCase{"", false},
                     NameCase{"/abs", false}, NameCase{"/", false}, NameCase{"..", false},
                     NameCase{"../up", false}, NameCase{"a/../b", false},
-                    NameCase{"a/..", false}, NameCase{"a/../../x", false}));
+                    NameCase{"a/..", false}, NameCase{"a/../../x", false},
+                    // One line of UTF-8 text without quotes: it also stands
+                    // between quotes in pyproject.toml and the workflow file.
+                    NameCase{"caf\xc3\xa9", true}, NameCase{"a: b #c", true}, NameCase{"a\nb", false},
+                    NameCase{"a\tb", false}, NameCase{"a\x7f", false}, NameCase{"a\xc2\x85", false},
+                    NameCase{"caf\xe9", false}, NameCase{"A \"Quoted\" Name", false}, NameCase{"it's", false},
+                    NameCase{"a`b", false}));
 
 TEST(GetArg, GivenValueIsReturnedWithoutPrompt)
 {

@@ -44,7 +44,10 @@ INSTANTIATE_TEST_SUITE_P(
     TextCase{"(os_name == 'a') or (os_name == 'b' and os_name ~= 'c')",
              "os_name == \"a\" or (os_name == \"b\" and os_name ~= \"c\")"},
     TextCase{"extra == 'Foo_Bar'", "extra == \"foo-bar\""}, TextCase{"'A.B' == extra", "\"a-b\" == extra"},
-    TextCase{"python_version === '3.8'", "python_version === \"3.8\""}));
+    TextCase{"python_version === '3.8'", "python_version === \"3.8\""},
+    TextCase{std::string(tolvo::config::MARKER_MAX_NESTING, '(') + "os_name == 'a' or os_name == 'b'" +
+               std::string(tolvo::config::MARKER_MAX_NESTING, ')'),
+             "os_name == \"a\" or os_name == \"b\""}));
 
 class InvalidMarker : public ::testing::TestWithParam<std::string>
 {
@@ -60,6 +63,19 @@ INSTANTIATE_TEST_SUITE_P(Table, InvalidMarker,
                                            "os_name = 'x'", "(os_name == 'x'", "os_name == 'x')",
                                            "os_name == 'x' and", "os_name notin 'x'", "os_name == 'x",
                                            "python_versionx == '1'"));
+
+// The refusal quotes the start of the marker only, so it stays one line.
+TEST(InvalidMarker, NestingBeyondTheLimitIsRefusedWhereItGoesBeyond)
+{
+  const std::size_t depth = tolvo::config::MARKER_MAX_NESTING + 1;
+  try {
+    tolvo::config::Marker(std::string(depth, '(') + "os_name == 'a'" + std::string(depth, ')'));
+    FAIL() << "not refused";
+  } catch (const tolvo::ValueError& error) {
+    EXPECT_EQ(error.what(), "Invalid marker: parentheses nested more than 100 deep at position 100 of '" +
+                              std::string(depth, '(') + "os_name == 'a'" + std::string(85, ')') + "...'");
+  }
+}
 
 struct EvalCase
 {

@@ -156,6 +156,25 @@ INSTANTIATE_TEST_SUITE_P(
     FailureCase{"tool_string_ruff", "tool = 'x'\n", ruff, "type", "cannot look up 'ruff' in 'x': not a table"}),
   [](const testing::TestParamInfo<FailureCase>& case_info) { return std::string(case_info.param.label); });
 
+// A value is shown sixteen levels down, deeper containers as Python's
+// reprlib shows them, so a message stays short and its walk bounded.
+TEST(ProjectConfig, DeepValueIsShownSixteenLevelsDown)
+{
+  std::string value = "1";
+  std::string shown = "{...}";
+  for (int level = 0; level < 17; ++level) {
+    value = "{a = " + value + "}";
+    shown = level < 16 ? "{'a': " + shown + "}" : shown;
+  }
+  const ProjectConfig config = from_text("[project]\nname = " + value + "\n");
+  try {
+    (void)config.name();
+    FAIL() << "no error raised";
+  } catch (const tolvo::AssertionFailure& error) {
+    EXPECT_EQ(error.what(), shown);
+  }
+}
+
 // The message of a type failure is the bare value; its context names the
 // source and the key path, so that the report says what was wrong.
 struct ContextCase

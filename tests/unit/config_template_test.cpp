@@ -1,5 +1,6 @@
 #include "tolvo/config/pyproject.hpp"
 #include "tolvo/config/template.hpp"
+#include "tolvo/config/toml_access.hpp"
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,54 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"}", "single '}' at offset 0"},
                     FaultCase{"{name}}", "single '}' at offset 6"},
                     FaultCase{"{{{", "unpaired '{' at offset 2"}));
+
+struct EscapeCase
+{
+  std::string value;
+  std::string escaped;
+};
+
+class EscapeTomlBasicString : public ::testing::TestWithParam<EscapeCase>
+{};
+
+TEST_P(EscapeTomlBasicString, EscapesOnlyWhatTomlRequires)
+{
+  EXPECT_EQ(tolvo::config::escape_toml_basic_string(GetParam().value), GetParam().escaped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Cases, EscapeTomlBasicString,
+  ::testing::Values(EscapeCase{"", ""}, EscapeCase{"Ann Author <ann@example.org>", "Ann Author <ann@example.org>"},
+                    EscapeCase{"caf\xc3\xa9 \xe2\x80\x94 {x} 'q' #", "caf\xc3\xa9 \xe2\x80\x94 {x} 'q' #"},
+                    EscapeCase{"A \"Quoted\" Name", "A \\\"Quoted\\\" Name"}, EscapeCase{"C:\\temp", "C:\\\\temp"},
+                    EscapeCase{"a\nb\r\n\t\b\f", "a\\nb\\r\\n\\t\\b\\f"},
+                    EscapeCase{std::string("\x00\x01\x1f\x7f", 4), "\\u0000\\u0001\\u001F\\u007F"}));
+
+// Escaped values read back as typed, and none breaks out of its string.
+TEST(BuiltInTemplates, PyprojectReadsEscapedValuesBackAsTyped)
+{
+  const TemplateValues typed{{"name", "demo\\pkg"},
+                             {"description", "C:\\temp \"x\"\nrequires-python = \"<3\"\n[injected]\n"},
+                             {"author_name", "A \"Quoted\" Name"},
+                             {"author_email", "a\tb\x01@example.org"},
+                             {"license_spdx", "MIT\r\n"},
+                             {"python_version", ">=3.11"}};
+  TemplateValues escaped;
+  for (const auto& [name, value] : typed) {
+    escaped[name] = tolvo::config::escape_toml_basic_string(value);
+  }
+  const toml::table document = tolvo::config::parse_document(
+    fill_template("pyproject.toml.tpl", tolvo::config::read_template("pyproject.toml.tpl"), escaped), "<filled>");
+  const auto project = document["project"];
+  EXPECT_EQ(project["name"].value<std::string>(), typed.at("name"));
+  EXPECT_EQ(project["description"].value<std::string>(), typed.at("description"));
+  EXPECT_EQ(project["requires-python"].value<std::string>(), ">=3.11");
+  EXPECT_EQ(project["license"].value<std::string>(), typed.at("license_spdx"));
+  EXPECT_EQ(project["authors"][0]["name"].value<std::string>(), typed.at("author_name"));
+  EXPECT_EQ(project["authors"][0]["email"].value<std::string>(), typed.at("author_email"));
+  EXPECT_EQ(project["keywords"][0].value<std::string>(), typed.at("name"));
+  EXPECT_FALSE(document.contains("injected"));
+}
 
 TEST(ReadTemplate, UnknownTemplateIsNotFound)
 {

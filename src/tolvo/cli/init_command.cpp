@@ -5,6 +5,7 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
 #include "tolvo/platform/terminal.hpp"
+#include "tolvo/platform/text.hpp"
 
 #include <array>
 #include <cerrno>
@@ -92,6 +93,29 @@ void write_new_file(const fs::path& path, const std::string& text)
   }
 }
 
+/// Whether `text` holds a C0 or C1 control character or DEL.
+bool has_control_character(std::string_view text)
+{
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    // U+0080 to U+009F are C2 80 to C2 9F in UTF-8.
+    const bool c1 = byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (byte < 0x20 || byte == 0x7F || c1) {
+      return true;
+    }
+  }
+  return false;
+}
+
+/// pyproject.toml is read as UTF-8, so every value written into it must be.
+void check_utf8(const std::string& what, const std::string& value)
+{
+  if (!platform::is_utf8(value)) {
+    throw ValueError("the " + what + " " + platform::python_string_literal(value) +
+                     " is not valid UTF-8, which pyproject.toml must be");
+  }
+}
+
 void write_from_template(const fs::path& path, const char* template_name,
                          const config::TemplateValues& values)
 {
@@ -125,6 +149,17 @@ void _check_project_name(const std::string& name)
   const std::string shown = platform::python_string_literal(name);
   if (name.empty()) {
     throw ValueError("the project name is empty; it names the package directory");
+  }
+  // The name is also a value of the workflow file and of pyproject.toml,
+  // each on one line between quotes.
+  check_utf8("project name", name);
+  if (has_control_character(name)) {
+    throw ValueError("the project name " + shown + " contains a control character; it must be one line of text");
+  }
+  const std::size_t quote = name.find_first_of("\"'`");
+  if (quote != std::string::npos) {
+    throw ValueError("the project name " + shown + " contains the quote character " + std::string(1, name[quote]) +
+                     "; it must hold none of \" ' `");
   }
   const fs::path path(name);
   if (path.is_absolute()) {
@@ -161,15 +196,23 @@ int cmd_init(const Namespace& args, const Parser& parser)
     std::cout.flush();
     return 1;
   }
-  // Checked before anything is written: the name becomes a path.
+  // Checked before anything is written: the name becomes a path, and every
+  // value text of pyproject.toml.
   _check_project_name(*name);
+  check_utf8("description", *description);
+  check_utf8("author name", *author_name);
+  check_utf8("author email", *author_email);
+  check_utf8("license identifier", *license_spdx);
 
+  // Every placeholder of the pyproject template stands in a TOML basic
+  // string, so a quote, backslash or line break stays part of its value.
+  const auto toml = [](const std::string& value) { return config::escape_toml_basic_string(value); };
   write_from_template("pyproject.toml", "pyproject.toml.tpl",
-                      {{"name", *name},
-                       {"description", *description},
-                       {"author_name", *author_name},
-                       {"author_email", *author_email},
-                       {"license_spdx", *license_spdx},
+                      {{"name", toml(*name)},
+                       {"description", toml(*description)},
+                       {"author_name", toml(*author_name)},
+                       {"author_email", toml(*author_email)},
+                       {"license_spdx", toml(*license_spdx)},
                        {"python_version", PYTHON_VERSION}});
 
   const fs::path package(*name);

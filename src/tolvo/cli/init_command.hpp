@@ -16,7 +16,9 @@ std::optional<std::string> get_arg(const std::optional<std::string>& value,
                                    const std::string& prompt);
 
 /// Throws ValueError unless `name` can name the package directory inside the
-/// project: not empty, not absolute, no ".." component. Nested names such as
+/// project and stand on one line between quotes in the files made from the
+/// templates: not empty, not absolute, no ".." component, UTF-8 without
+/// control characters or quote characters (" ' `). Nested names such as
 /// "a/b" are fine.
 void _check_project_name(const std::string& name);
 

@@ -4,6 +4,11 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <utility>
+
 namespace tolvo::config {
 
 std::string read_template(std::string_view name)
@@ -62,6 +67,30 @@ std::string fill_template(std::string_view template_name, std::string_view text,
     i = close + 1;
   }
   return filled;
+}
+
+std::string escape_toml_basic_string(std::string_view value)
+{
+  // TOML's short escapes; any other control character takes \uXXXX.
+  static constexpr std::array<std::pair<char, std::string_view>, 7> SHORT_ESCAPES = {
+    {{'\\', "\\\\"}, {'"', "\\\""}, {'\b', "\\b"}, {'\t', "\\t"}, {'\n', "\\n"}, {'\f', "\\f"}, {'\r', "\\r"}}};
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    const auto* shorthand = std::find_if(SHORT_ESCAPES.begin(), SHORT_ESCAPES.end(),
+                                         [c](const auto& escape) { return escape.first == c; });
+    if (shorthand != SHORT_ESCAPES.end()) {
+      escaped += shorthand->second;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char code[7];
+      std::snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(byte));
+      escaped += code;
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
 }
 
 } // namespace tolvo::config

@@ -1,5 +1,6 @@
 #include "tolvo/config/toml_access.hpp"
 
+#include "tolvo/config/toml_limits.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/python_repr.hpp"
 
@@ -23,11 +24,12 @@ std::string where(const toml::node& node, std::string_view key_path)
   return (source ? *source : std::string("pyproject.toml")) + ": '" + std::string(key_path) + "'";
 }
 
-} // namespace
+// A container this deep in a value is shown as [...] or {...}, as Python's
+// reprlib does: a message stays readable, and the walk is bounded however
+// deep the document goes.
+constexpr int TEXT_FORM_MAX_DEPTH = 16;
 
-// Values are shown as Python would show the parsed document, since that is
-// the notation the users of tolvo read every day.
-std::string text_form(const toml::node& node)
+std::string text_form_within(const toml::node& node, int depth)
 {
   if (const auto* text = node.as_string()) {
     return platform::python_string_literal(text->get());
@@ -36,17 +38,24 @@ std::string text_form(const toml::node& node)
     return boolean->get() ? "True" : "False";
   }
   if (const auto* array = node.as_array()) {
+    if (depth >= TEXT_FORM_MAX_DEPTH) {
+      return "[...]";
+    }
     std::string out = "[";
     for (std::size_t i = 0; i < array->size(); ++i) {
-      out += (i == 0 ? "" : ", ") + text_form(*array->get(i));
+      out += (i == 0 ? "" : ", ") + text_form_within(*array->get(i), depth + 1);
     }
     return out + "]";
   }
   if (const auto* table = node.as_table()) {
+    if (depth >= TEXT_FORM_MAX_DEPTH) {
+      return "{...}";
+    }
     std::string out = "{";
     bool first = true;
     for (auto&& [key, value] : *table) {
-      out += (first ? "" : ", ") + platform::python_string_literal(key.str()) + ": " + text_form(value);
+      out += (first ? "" : ", ") + platform::python_string_literal(key.str()) + ": " +
+             text_form_within(value, depth + 1);
       first = false;
     }
     return out + "}";
@@ -56,8 +65,20 @@ std::string text_form(const toml::node& node)
   return stream.str();
 }
 
+} // namespace
+
+// Values are shown as Python would show the parsed document, since that is
+// the notation the users of tolvo read every day.
+std::string text_form(const toml::node& node)
+{
+  return text_form_within(node, 0);
+}
+
 toml::table parse_document(std::string_view bytes, std::string_view source)
 {
+  // toml++ recurses once per level of the tree; text deeper than it can
+  // safely build is refused before it gets there.
+  check_toml_limits(bytes, source);
   try {
     return toml::parse(bytes, source);
   } catch (const toml::parse_error& error) {

@@ -14,10 +14,12 @@
 
 namespace tolvo::config {
 
-/// `node` as Python would show the parsed value ('text', True, [..], {..}).
+/// `node` as Python would show the parsed value ('text', True, [..], {..});
+/// containers more than 16 levels down are shown as [...] and {...}.
 std::string text_form(const toml::node& node);
 
-/// Parses `bytes` read from `source`; ValueError naming the fault and its position.
+/// Parses `bytes` read from `source`; ValueError naming the fault and its
+/// position, or the limit of toml_limits.hpp that the text goes beyond.
 toml::table parse_document(std::string_view bytes, std::string_view source);
 
 /// `key` of `table`; MissingKeyError when absent.

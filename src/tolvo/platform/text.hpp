@@ -22,4 +22,13 @@ std::size_t character_count(std::string_view text);
 /// never cutting a UTF-8 sequence.
 std::string_view first_characters(std::string_view text, std::size_t characters);
 
+/// `text` as it is when it has at most `most` characters (UTF-8 code
+/// points), else its first `most` characters and "...": input quoted in a
+/// message, which must stay readable however long the input.
+std::string abbreviate(std::string_view text, std::size_t most);
+
+/// Whether `text` is well-formed UTF-8: no stray or missing continuation
+/// bytes, no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_utf8(std::string_view text);
+
 } // namespace tolvo::platform

@@ -11,7 +11,7 @@ permissions:
 
 jobs:
   build:
-    name: Test, lint and build {project_name}
+    name: 'Test, lint and build {project_name}'
     runs-on: ubuntu-latest
     steps:
       - uses: actions/checkout@v4
@@ -30,5 +30,5 @@ jobs:
         run: tolvo build --sdist --wheel
       - uses: actions/upload-artifact@v4
         with:
-          name: {project_name}-dist
+          name: '{project_name}-dist'
           path: dist/

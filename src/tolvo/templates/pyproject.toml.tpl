@@ -26,9 +26,6 @@ dependencies = []
 [project.optional-dependencies]
 test = ["pytest>=8"]
 
-[project.urls]
-Homepage = "https://pypi.org/project/{name}/"
-
 [tool.setuptools.packages.find]
 where = ["."]
 include = ["{name}", "{name}.*"]

@@ -4,6 +4,7 @@
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/config/packaging/specifier.hpp"
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -170,7 +171,7 @@ Marker::Marker(std::string_view text)
   m_root = std::make_shared<const MarkerNode>(parse_marker_expression(text, pos));
   if (pos != text.size()) {
     throw ValueError("Invalid marker: expected end at position " + std::to_string(pos) + " of '" +
-                     std::string(text) + "'");
+                     platform::abbreviate(text, QUOTED_TEXT_MOST) + "'");
   }
 }
 

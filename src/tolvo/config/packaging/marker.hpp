@@ -2,6 +2,7 @@
 
 // PEP 508 environment markers: parsing, normalised text and evaluation.
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,6 +12,12 @@ namespace tolvo::config {
 
 using MarkerEnvironment = std::map<std::string, std::string>;
 
+/// The deepest parentheses may nest in a marker. The parser and every walk
+/// of the tree recurse once per level; a marker of 1,600 nested groups
+/// overflowed a 1 MiB stack. Real markers nest two or three deep, and
+/// Python's packaging gives up past about 450.
+inline constexpr std::size_t MARKER_MAX_NESTING = 100;
+
 /// The marker values of the machine tolvo runs on (computed once).
 const MarkerEnvironment& default_marker_environment();
 
@@ -19,7 +26,8 @@ struct MarkerNode;
 class Marker
 {
 public:
-  /// Parses a whole marker; throws ValueError naming the text.
+  /// Parses a whole marker; throws ValueError naming the text, also when
+  /// parentheses nest more than MARKER_MAX_NESTING deep.
   explicit Marker(std::string_view text);
 
   /// Normalised text: single blanks between terms, values in double quotes,

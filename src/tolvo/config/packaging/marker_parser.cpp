@@ -3,6 +3,7 @@
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/config/packaging/specifier.hpp"
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -25,7 +26,7 @@ public:
   [[noreturn]] void fail(const std::string& what) const
   {
     throw ValueError("Invalid marker: " + what + " at position " + std::to_string(m_pos) + " of '" +
-                     std::string(m_text) + "'");
+                     platform::abbreviate(m_text, QUOTED_TEXT_MOST) + "'");
   }
   void ws()
   {
@@ -75,6 +76,10 @@ private:
     ws();
     MarkerNode out;
     if (m_pos < m_text.size() && m_text[m_pos] == '(') {
+      // Each group costs stack here and in every walk of the tree.
+      if (++m_depth > MARKER_MAX_NESTING) {
+        fail("parentheses nested more than " + std::to_string(MARKER_MAX_NESTING) + " deep");
+      }
       ++m_pos;
       ws();
       out = expression();
@@ -83,6 +88,7 @@ private:
         fail("expected closing parenthesis");
       }
       ++m_pos;
+      --m_depth;
     } else {
       MarkerItem item;
       ws();
@@ -154,6 +160,7 @@ private:
 
   std::string_view m_text;
   std::size_t& m_pos;
+  std::size_t m_depth = 0;
 };
 
 // Extra names compare after PEP 503 normalisation. Only the terms at the top

@@ -6,6 +6,7 @@
 
 #include "tolvo/config/packaging/marker.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@ struct MarkerNode
   std::vector<MarkerNode> atoms;
   std::vector<std::string> joins;
 };
+
+/// The most characters of a requirement or marker its parse errors quote:
+/// more than a real one has, few enough to keep the message one readable line.
+inline constexpr std::size_t QUOTED_TEXT_MOST = 200;
 
 /// Parses a marker expression at `pos` of `text`, stopping where the
 /// expression ends. Throws ValueError naming the text.

@@ -2,6 +2,7 @@
 
 #include "tolvo/config/packaging/marker_tree.hpp"
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/text.hpp"
 
 #include <cctype>
 
@@ -21,8 +22,8 @@ public:
 
   [[noreturn]] void fail(const std::string& what) const
   {
-    throw ValueError("Invalid requirement: '" + std::string(m_text) + "': " + what + " at position " +
-                     std::to_string(m_pos));
+    throw ValueError("Invalid requirement: '" + platform::abbreviate(m_text, QUOTED_TEXT_MOST) + "': " + what +
+                     " at position " + std::to_string(m_pos));
   }
   void ws()
   {
