@@ -151,7 +151,9 @@ class FakeProject:
         return path
 
     def fake_venv(self, pip: bool = True) -> None:
-        """A complete environment, as the fake "python -m venv" lays it out."""
+        """A complete environment as the default refresh sees it: the links the
+        fake "python -m venv" lays out, without its pyvenv.cfg and
+        site-packages, so that pip installs nothing in it."""
         (self.dir / ".venv" / "bin").mkdir(parents=True)
         for tool in ("python", "pip") if pip else ("python",):
             (self.dir / ".venv" / "bin" / tool).symlink_to(self.bin / tool)
