@@ -2,44 +2,18 @@
 
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
+#include "tolvo/platform/child_state.hpp"
 #include "tolvo/platform/spawn.hpp"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <poll.h>
-#include <signal.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tolvo::platform {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How long an interrupted child may take to end before it is killed, so
-// that a child ignoring the signal cannot keep the tool from ending.
-constexpr std::chrono::seconds INTERRUPT_GRACE{3};
-
-// How often an interrupted wait looks at the clock and for a repeated signal.
-constexpr int INTERRUPTED_POLL_MS = 100;
-
-// How long the output of an ended child is still waited for. A background
-// process it left behind may hold the pipes open for ever; what it wrote
-// until then is kept.
-constexpr std::chrono::milliseconds LINGER_GRACE{500};
-
-void close_fd(int& fd)
-{
-  if (fd >= 0) {
-    ::close(fd);
-    fd = -1;
-  }
-}
 
 int open_pidfd(pid_t pid)
 {
@@ -56,207 +30,6 @@ int open_pidfd(pid_t pid)
 }
 
 } // namespace
-
-struct ChildProcess::State
-{
-  std::vector<std::string> args;
-  pid_t pid = -1;
-  // The child leads a process group of its own: signals go to the group, so
-  // they reach its whole tree.
-  bool own_group = false;
-  int out_fd = -1;
-  int err_fd = -1;
-  int pid_fd = -1;
-  bool capture = false;
-  bool reaped = false;
-  int returncode = 0;
-  std::string out_text;
-  std::string err_text;
-  // Interruption: how many signals this child has been answered for, whether
-  // it may have been started too late to get a terminal's signal itself,
-  // and when it is killed if it has not ended by then.
-  unsigned answered = 0;
-  bool started_during_interruption = false;
-  std::optional<Clock::time_point> kill_at;
-  bool group_killed = false;
-  Clock::time_point reaped_at;
-
-  ~State()
-  {
-    if (pid > 0 && !reaped) {
-      signal_tree(SIGKILL);
-      int status = 0;
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-    close_fd(out_fd);
-    close_fd(err_fd);
-    close_fd(pid_fd);
-  }
-
-  void try_reap()
-  {
-    if (reaped) {
-      return;
-    }
-    int status = 0;
-    pid_t done = 0;
-    do {
-      done = ::waitpid(pid, &status, WNOHANG);
-    } while (done < 0 && errno == EINTR);
-    if (done == pid) {
-      reaped = true;
-      reaped_at = Clock::now();
-      returncode = WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
-      close_fd(pid_fd);
-    } else if (done < 0) {
-      throw SystemError(std::string("waitpid: ") + std::strerror(errno), errno);
-    }
-  }
-
-  void signal_tree(int number) const
-  {
-    ::kill(own_group ? -pid : pid, number);
-  }
-
-  // Whether any process of the child's group is left. Only asked of a group
-  // whose leader has been reaped, whose id then stays taken while it has
-  // members.
-  bool group_left() const
-  {
-    return own_group && !group_killed && ::kill(-pid, 0) == 0;
-  }
-
-  // Ended, and its output read to the end or given up on. After an
-  // interruption the rest of the child's group must have ended too (or been
-  // killed); its output is not waited for: nobody will read it.
-  bool finished()
-  {
-    if (!reaped) {
-      return false;
-    }
-    if (interruption_count() != 0) {
-      return !group_left();
-    }
-    if (out_fd < 0 && err_fd < 0) {
-      return true;
-    }
-    if (Clock::now() - reaped_at < LINGER_GRACE) {
-      return false;
-    }
-    take_what_is_left(out_fd, out_text);
-    take_what_is_left(err_fd, err_text);
-    return true;
-  }
-
-  // Passes an interruption on to the child's tree: the signal itself unless
-  // the terminal sent it to the tool's process group, which the child
-  // shares, already; SIGKILL when the grace period is over or the signal
-  // came again.
-  void answer_interruption()
-  {
-    const unsigned count = interruption_count();
-    if ((reaped && !group_left()) || count == 0) {
-      return;
-    }
-    if (answered == 0) {
-      if (own_group || !interruption_reached_children() || started_during_interruption) {
-        signal_tree(interruption_signal());
-      }
-      kill_at = Clock::now() + INTERRUPT_GRACE;
-    }
-    if (count >= 2 && count != answered) {
-      kill_now();
-    }
-    answered = count;
-    if (kill_at && Clock::now() >= *kill_at) {
-      kill_now();
-    }
-  }
-
-  void kill_now()
-  {
-    signal_tree(SIGKILL);
-    group_killed = own_group;
-    kill_at.reset();
-  }
-
-  // Reads what the pipe holds now, then closes it.
-  void take_what_is_left(int& fd, std::string& sink)
-  {
-    while (fd >= 0) {
-      drain(fd, sink);
-      if (fd >= 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        close_fd(fd);
-      }
-    }
-  }
-
-  void drain(int& fd, std::string& sink)
-  {
-    char buffer[65536];
-    errno = 0;
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-      sink.append(buffer, static_cast<std::size_t>(count));
-    } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
-      close_fd(fd);
-    }
-  }
-
-  // Waits for activity on the pipes or the child for at most `ms`.
-  void poll_once(int ms)
-  {
-    answer_interruption();
-    pollfd fds[4];
-    nfds_t count = 0;
-    int* owners[4] = {nullptr, nullptr, nullptr, nullptr};
-    std::string* sinks[4] = {nullptr, nullptr, nullptr, nullptr};
-    if (out_fd >= 0) {
-      fds[count] = {out_fd, POLLIN, 0};
-      owners[count] = &out_fd;
-      sinks[count++] = &out_text;
-    }
-    if (err_fd >= 0) {
-      fds[count] = {err_fd, POLLIN, 0};
-      owners[count] = &err_fd;
-      sinks[count++] = &err_text;
-    }
-    const bool watch_child = !reaped && pid_fd >= 0;
-    if (watch_child) {
-      fds[count++] = {pid_fd, POLLIN, 0};
-    }
-    // The self-pipe wakes us at the first signal; once interrupted it stays
-    // readable, so from then on the clock paces the loop instead.
-    const bool interrupted = interruption_count() != 0;
-    if (!interrupted && interruption_fd() >= 0) {
-      fds[count++] = {interruption_fd(), POLLIN, 0};
-    }
-    // Without a pidfd the child's end cannot be polled: look again often.
-    int wait_ms = (!reaped && pid_fd < 0) ? (ms < 0 ? 10 : std::min(ms, 10)) : ms;
-    if (interrupted) {
-      wait_ms = wait_ms < 0 ? INTERRUPTED_POLL_MS : std::min(wait_ms, INTERRUPTED_POLL_MS);
-    } else if (reaped) {
-      // Ended, output still open: wake when the lingering grace is over.
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(reaped_at + LINGER_GRACE - Clock::now());
-      const int left_ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0) + 1);
-      wait_ms = wait_ms < 0 ? left_ms : std::min(wait_ms, left_ms);
-    }
-    const int ready = ::poll(fds, count, wait_ms);
-    if (ready < 0) {
-      if (errno == EINTR) {
-        return;
-      }
-      throw SystemError(std::string("poll: ") + std::strerror(errno), errno);
-    }
-    for (nfds_t i = 0; i < count; ++i) {
-      if (owners[i] != nullptr && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-        drain(*owners[i], *sinks[i]);
-      }
-    }
-    try_reap();
-  }
-};
 
 ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOptions& options)
   : m_state(new State)
@@ -294,9 +67,9 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 
 bool ChildProcess::wait_for(std::chrono::milliseconds timeout)
 {
-  const auto deadline = Clock::now() + timeout;
+  const auto deadline = State::Clock::now() + timeout;
   while (!m_state->finished()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - State::Clock::now()).count();
     if (left <= 0) {
       return false;
     }

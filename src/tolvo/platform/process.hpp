@@ -6,11 +6,15 @@
 // are drained while waiting, so a child that writes more than a pipe holds
 // always finishes.
 //
-// Interruption (see interruption.hpp): a waiting child gets the signal the
-// tool got, unless the terminal sent it to the child as well, and SIGKILL
-// when it has not ended a few seconds later or the signal comes again. Only
-// once the child has ended does the wait raise Interrupted; after an
-// interruption no new child is started.
+// A child leads a process group of its own, unless it is started in the
+// open on the terminal the user is at (it may read the terminal, and the
+// terminal's signals reach it directly).
+//
+// Interruption (see interruption.hpp): a waiting child's tree gets the
+// signal the tool got, unless the terminal sent it to the child as well, and
+// SIGKILL when it has not ended a few seconds later or the signal comes
+// again. Only once the child has ended does the wait raise Interrupted;
+// after an interruption no new child is started.
 
 #include "tolvo/platform/program_search.hpp"
 
@@ -60,8 +64,10 @@ public:
   ChildProcess& operator=(ChildProcess&& other) = delete;
 
   /// Waits at most `timeout` for the child to end, draining its pipes
-  /// meanwhile. Returns true once the child has ended and both pipes are
-  /// at end of file. Throws Interrupted once an interrupted child has ended.
+  /// meanwhile. Returns true once the child has ended and both pipes are at
+  /// end of file, or half a second after it ended while a process it left
+  /// behind still holds them. Throws Interrupted once an interrupted child
+  /// and the rest of its process group have ended.
   bool wait_for(std::chrono::milliseconds timeout);
 
   /// Waits until the child has ended; throws Interrupted as wait_for does.
