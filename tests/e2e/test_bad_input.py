@@ -762,8 +762,9 @@ def test_bad_input(case: Case, sandbox: Sandbox) -> None:
     if must_drop_privileges(case):
         _chown_tree(s.root)
     bin_dir = s.empty_bin if case.path == "empty" else s.bin
-    env = {"PATH": f"{bin_dir}:/usr/bin:/bin" if case.path != "empty" else str(bin_dir),
-           "FAKE_LOG": str(s.log), "FAKE_DOCKER_ARGV": str(s.docker_argv), "LC_ALL": "C.UTF-8",
+    # Only the fakes: an outside program must never be found elsewhere on
+    # the machine (a real docker, say), whatever is installed.
+    env = {"PATH": str(bin_dir), "FAKE_LOG": str(s.log), "FAKE_DOCKER_ARGV": str(s.docker_argv), "LC_ALL": "C.UTF-8",
            **dict(case.env)}
     before = snapshot(s.root)
     started = time.monotonic()
