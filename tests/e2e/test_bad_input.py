@@ -491,6 +491,10 @@ def _docker_not_run(s: Sandbox, outcome: Outcome) -> None:
     assert [call for call in s.docker_calls() if call != ["--version"]] == []
 
 
+def _no_docker_call(s: Sandbox, outcome: Outcome) -> None:
+    assert s.docker_calls() == []
+
+
 PROGRAMS_AND_CHILDREN = [
     Case("no-python-on-path", ("requirements",), 1, "error", "cannot run 'python'", path="empty"),
     Case("python-not-executable", ("status",), 1, "error", "'python': Permission denied",
@@ -673,8 +677,16 @@ WHEELS = [
 ] + [
     Case("setup-text-stays-in-the-container", ("test", "--wheel", "--setup", "touch ../pwned; $(touch ../pwned2)"), 0,
          "quiet", setup=_wheel, may_change=LOGS, check=_setup_kept_for_container),
-    Case("arch-with-metacharacters", ("test", "--wheel", "--arch", "x86_64;touch pwned"), 1, "error",
-         "No wheel found for architecture x86_64;touch pwned", may_change=LOGS, check=_docker_not_run),
+] + [
+    # Both values are written into the build script; a refused one stops
+    # the command before Docker is even asked for its version.
+    Case(f"{command[0]}-{label}", (*command, option, value), 1, "error", f"invalid {option} value '{value}'",
+         setup=_wheel, may_change=VENV if command[0] == "build" else LOGS, check=_no_docker_call)
+    for command in (("build", "--native-wheel"), ("test", "--wheel"))
+    for label, option, value in (("arch-with-metacharacters", "--arch", "x86_64;touch pwned"),
+                                 ("python-command-substitution", "--python", "3.11$(touch /src/PWNED)"),
+                                 ("python-breaking-the-quotes", "--python", '3.11" && touch /src/PWNED && "'),
+                                 ("python-not-a-version", "--python", "3.11-slim"))
 ]
 
 CASES = COMMAND_LINE + DIRECTORY + PYPROJECT_FILE + PROJECT_KEYS + BUILD_SYSTEM_AND_TOOLS + PROGRAMS_AND_CHILDREN \

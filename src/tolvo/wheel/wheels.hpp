@@ -13,8 +13,10 @@ namespace tolvo::wheel {
 
 /// Builds a wheel of the project in the working directory into dist/: a
 /// pure wheel, or with `native` a platform wheel repaired by auditwheel.
-/// Without Docker, prints "Error: Docker is not available" and throws
-/// ExitRequest(1). A failed container run throws RuntimeError.
+/// Throws ValueError first when `arch` or `python` is not of a safe shape
+/// (check_target_values). Without Docker, prints "Error: Docker is not
+/// available" and throws ExitRequest(1). A failed container run throws
+/// RuntimeError.
 void build_manylinux_wheel(bool native,
                            const std::string& arch,
                            const std::string& libc,
@@ -23,7 +25,8 @@ void build_manylinux_wheel(bool native,
 
 /// Tests a wheel (found in wheelhouse/ or dist/ when `wheel_path` is
 /// absent) with the project's tests in a Python container of the target
-/// platform. Throws NotFoundError when there is no wheel.
+/// platform. Refuses `arch` and `python` as the build does, then throws
+/// NotFoundError when there is no wheel.
 void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
                           const std::string& arch,
                           const std::string& libc,
