@@ -6,6 +6,7 @@ from __future__ import annotations
 import os
 import subprocess
 from pathlib import Path
+from typing import Any
 
 import pytest
 
@@ -30,8 +31,9 @@ def tolvo_bin() -> Path:
 
 
 def run_tolvo(*args: str, cwd: Path | str | None = None, env: dict[str, str] | None = None,
-              input: bytes | None = None, timeout: float = 60) -> subprocess.CompletedProcess[str]:
-    """Runs the executable with captured text output."""
+              input: bytes | None = None, timeout: float = 60, **popen: Any) -> subprocess.CompletedProcess[str]:
+    """Runs the executable with captured text output; `popen` goes to
+    subprocess.run as it is (user, group, extra_groups...)."""
     return subprocess.run(
         [str(TOLVO), *args],
         cwd=cwd,
@@ -41,5 +43,6 @@ def run_tolvo(*args: str, cwd: Path | str | None = None, env: dict[str, str] | N
         capture_output=True,
         text=True,
         timeout=timeout,
+        **popen,
     )
 
