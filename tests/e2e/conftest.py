@@ -16,7 +16,7 @@ import termios
 import time
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Callable, Sequence
+from typing import Any, Callable, Sequence
 
 import pytest
 
@@ -42,10 +42,11 @@ def tolvo_bin() -> Path:
 
 
 def run_tolvo(*args: str, cwd: Path | str | None = None, env: dict[str, str] | None = None,
-              timeout: float = 60) -> subprocess.CompletedProcess[str]:
-    """Runs the executable with captured text output."""
+              timeout: float = 60, **popen: Any) -> subprocess.CompletedProcess[str]:
+    """Runs the executable with captured text output; `popen` goes to
+    subprocess.run as it is (user, group, extra_groups...)."""
     return subprocess.run([str(TOLVO), *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                          text=True, timeout=timeout)
+                          text=True, timeout=timeout, **popen)
 
 
 # ---- projects with fake programs ------------------------------------------------

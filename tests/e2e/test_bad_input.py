@@ -551,8 +551,16 @@ WHEELS = [
 ] + [
     Case("setup-text-stays-in-the-container", ("test", "--wheel", "--setup", "touch ../pwned; $(touch ../pwned2)"), 0,
          "quiet", setup=_wheel, may_change=LOGS, check=_setup_kept_for_container),
-    Case("arch-with-metacharacters", ("test", "--wheel", "--arch", "x86_64;touch pwned"), 1, "plain",
-         "Error: No wheel found for architecture x86_64;touch pwned", may_change=LOGS, check=_not_run(*CONTAINERS)),
+] + [
+    # Both values are written into the build script; a refused one stops
+    # the command before Docker is even asked for its version.
+    Case(f"{command[0]}-{label}", (*command, option, value), 1, "error", f"invalid {option} value '{value}'",
+         setup=_wheel, may_change=VENV if command[0] == "build" else LOGS, check=_not_run("docker-version", *CONTAINERS))
+    for command in (("build", "--native-wheel"), ("test", "--wheel"))
+    for label, option, value in (("arch-with-metacharacters", "--arch", "x86_64;touch pwned"),
+                                 ("python-command-substitution", "--python", "3.11$(touch /src/PWNED)"),
+                                 ("python-breaking-the-quotes", "--python", '3.11" && touch /src/PWNED && "'),
+                                 ("python-not-a-version", "--python", "3.11-slim"))
 ]
 
 CASES = COMMAND_LINE + DIRECTORY + PYPROJECT_FILE + PROJECT_KEYS + BUILD_SYSTEM_AND_TOOLS + PROGRAMS_AND_CHILDREN \

@@ -37,8 +37,9 @@ def expected_build_script(native: bool, arch: str, tag: str, setup: str = "") ->
         f'\nset -e\nmanylinux-interpreters ensure "{tag}"\nPATH="/opt/python/{tag}/bin:$PATH"\ncd /src\n{setup}\n'
         f"rm -rf build/\npython -m pip install --upgrade build\npython -m build --wheel {flags}\n"
         + (f"auditwheel repair dist/*_{arch}.whl\n" if native else "\n")
-        + "owner=$(stat -c '%u:%g' .)\nchown -R \"$owner\" dist/ *.egg-info/ build/\n"
+        + "owner=$(stat -c '%u:%g' .)\n"
         + (f"rm -f dist/*_{arch}.whl\nmv wheelhouse/* dist/\n" if native else "\n\n")
+        + 'for entry in dist/ *.egg-info/ build/; do if [ -e "$entry" ]; then chown -R "$owner" "$entry"; fi; done\n'
         + "rm -rf wheelhouse/\n"
     )
 

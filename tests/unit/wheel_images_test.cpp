@@ -2,6 +2,8 @@
 #include "tolvo/wheel/images.hpp"
 
 #include <gtest/gtest.h>
+#include <ostream>
+#include <string>
 
 namespace {
 
@@ -123,5 +125,64 @@ TEST(InstallRust, UnknownLibcIsNotImplemented)
     EXPECT_STREQ(error.what(), "ERROR: Unknown libc uclibc");
   }
 }
+
+// ---- refused target values -------------------------------------------------
+
+struct TargetCase
+{
+  const char* arch;
+  const char* python;
+  // Empty when accepted; otherwise what the message must name.
+  const char* refused;
+};
+
+void PrintTo(const TargetCase& c, std::ostream* os)
+{
+  *os << c.arch << " " << c.python;
+}
+
+class TargetValues : public testing::TestWithParam<TargetCase>
+{
+};
+
+TEST_P(TargetValues, AcceptedOrRefusedWithTheValue)
+{
+  const TargetCase& c = GetParam();
+  const std::string refused = c.refused;
+  try {
+    check_target_values(c.arch, c.python);
+    EXPECT_EQ(refused, "") << "accepted";
+  } catch (const tolvo::ValueError& error) {
+    EXPECT_NE(refused, "") << error.what();
+    EXPECT_NE(std::string(error.what()).find(refused), std::string::npos) << error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Cases,
+  TargetValues,
+  testing::Values(TargetCase{"x86_64", "3.11", ""},
+                  TargetCase{"aarch64", "3.12", ""},
+                  TargetCase{"ppc64le", "3.1.2", ""},
+                  TargetCase{"armv7l", "311", ""},
+                  TargetCase{"riscv64", "3.13t", ""},
+                  TargetCase{"My-Arch.2_x", "3.9", ""},
+                  TargetCase{"x86_64", "3.11$(touch /src/PWNED)", "--python value '3.11$(touch /src/PWNED)'"},
+                  TargetCase{"x86_64", "3.11\" && id && \"", "--python value '3.11\" && id && \"'"},
+                  TargetCase{"x86_64", "", "--python value ''"},
+                  TargetCase{"x86_64", "3..11", "--python value '3..11'"},
+                  TargetCase{"x86_64", ".3", "--python value '.3'"},
+                  TargetCase{"x86_64", "3.", "--python value '3.'"},
+                  TargetCase{"x86_64", "t", "--python value 't'"},
+                  TargetCase{"x86_64", "3.11-slim", "--python value '3.11-slim'"},
+                  TargetCase{"x86_64", "3.11\n", "--python value '3.11\n'"},
+                  TargetCase{"x86_64;id", "3.11", "--arch value 'x86_64;id'"},
+                  TargetCase{"x86 64", "3.11", "--arch value 'x86 64'"},
+                  TargetCase{"arm/v7", "3.11", "--arch value 'arm/v7'"},
+                  TargetCase{"*", "3.11", "--arch value '*'"},
+                  TargetCase{"", "3.11", "--arch value ''"},
+                  TargetCase{"x86_\xc3\xa9", "3.11", "--arch value"},
+                  // The architecture is checked first.
+                  TargetCase{"a$b", "3$", "--arch value 'a$b'"}));
 
 } // namespace

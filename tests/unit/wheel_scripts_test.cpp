@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -20,14 +21,24 @@ using namespace tolvo::wheel;
 
 // ---- build script ----------------------------------------------------------
 
+// What the build leaves is handed over after the repaired wheels are moved
+// in, and only where it exists.
+const std::string OWNERSHIP =
+  "for entry in dist/ *.egg-info/ build/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done\n";
+
 struct BuildCase
 {
   bool native;
   const char* arch;
   const char* tag;
   std::optional<std::string> setup;
-  const char* expected;
+  std::string expected;
 };
+
+void PrintTo(const BuildCase& c, std::ostream* os)
+{
+  *os << (c.native ? "native " : "pure ") << c.arch;
+}
 
 class BuildScript : public testing::TestWithParam<BuildCase>
 {
@@ -44,28 +55,26 @@ INSTANTIATE_TEST_SUITE_P(
   BuildScript,
   testing::Values(
     BuildCase{false, "x86_64", "cp311-cp311", std::nullopt,
-              "\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
+              std::string("\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
               "cd /src\n\nrm -rf build/\npython -m pip install --upgrade build\n"
               "python -m build --wheel --config-setting=build_with_nuitka=false\n\n"
-              "owner=$(stat -c '%u:%g' .)\nchown -R \"$owner\" dist/ *.egg-info/ build/\n\n\nrm -rf wheelhouse/\n"},
+              "owner=$(stat -c '%u:%g' .)\n\n\n") + OWNERSHIP + "rm -rf wheelhouse/\n"},
     BuildCase{true, "aarch64", "cp311-cp311", std::string(),
-              "\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
+              std::string("\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
               "cd /src\n\nrm -rf build/\npython -m pip install --upgrade build\npython -m build --wheel \n"
               "auditwheel repair dist/*_aarch64.whl\nowner=$(stat -c '%u:%g' .)\n"
-              "chown -R \"$owner\" dist/ *.egg-info/ build/\nrm -f dist/*_aarch64.whl\nmv wheelhouse/* dist/\n"
-              "rm -rf wheelhouse/\n"},
+              "rm -f dist/*_aarch64.whl\nmv wheelhouse/* dist/\n") + OWNERSHIP + "rm -rf wheelhouse/\n"},
     BuildCase{true, "riscv64", "cp312-cp312", std::string("apt-get install -y libfoo-dev"),
-              "\nset -e\nmanylinux-interpreters ensure \"cp312-cp312\"\nPATH=\"/opt/python/cp312-cp312/bin:$PATH\"\n"
+              std::string("\nset -e\nmanylinux-interpreters ensure \"cp312-cp312\"\nPATH=\"/opt/python/cp312-cp312/bin:$PATH\"\n"
               "cd /src\napt-get install -y libfoo-dev\nrm -rf build/\npython -m pip install --upgrade build\n"
               "python -m build --wheel \nauditwheel repair dist/*_riscv64.whl\nowner=$(stat -c '%u:%g' .)\n"
-              "chown -R \"$owner\" dist/ *.egg-info/ build/\nrm -f dist/*_riscv64.whl\nmv wheelhouse/* dist/\n"
-              "rm -rf wheelhouse/\n"},
+              "rm -f dist/*_riscv64.whl\nmv wheelhouse/* dist/\n") + OWNERSHIP + "rm -rf wheelhouse/\n"},
     BuildCase{false, "armv7l", "cp313t-cp313t", std::string("yum install -y a\necho \"two\""),
-              "\nset -e\nmanylinux-interpreters ensure \"cp313t-cp313t\"\n"
+              std::string("\nset -e\nmanylinux-interpreters ensure \"cp313t-cp313t\"\n"
               "PATH=\"/opt/python/cp313t-cp313t/bin:$PATH\"\ncd /src\nyum install -y a\necho \"two\"\n"
               "rm -rf build/\npython -m pip install --upgrade build\n"
               "python -m build --wheel --config-setting=build_with_nuitka=false\n\n"
-              "owner=$(stat -c '%u:%g' .)\nchown -R \"$owner\" dist/ *.egg-info/ build/\n\n\nrm -rf wheelhouse/\n"}));
+              "owner=$(stat -c '%u:%g' .)\n\n\n") + OWNERSHIP + "rm -rf wheelhouse/\n"}));
 
 TEST(BuildScript, ArchitectureRowsNameTheirWheels)
 {
@@ -299,12 +308,11 @@ TEST_F(ShellSyntax, EveryComposedScriptParses)
 
 namespace {
 
-using BuildScriptRun = ScopedTempDir;
-
 void write_program(const fs::path& path, const std::string& text)
 {
   std::ofstream(path) << "#!/bin/sh\n" << text;
-  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec);
 }
 
 std::set<std::string> names_in(const fs::path& directory)
@@ -316,55 +324,100 @@ std::set<std::string> names_in(const fs::path& directory)
   return names;
 }
 
-// Runs the real script under bash with stand-ins for the image's tools, the
-// project directory taking the place of the mount point.
-int run_build_script(const fs::path& root, bool native, const std::string& arch)
+struct ScriptRunCase
 {
-  const fs::path bin = root / "bin";
-  fs::create_directories(bin);
-  write_program(bin / "manylinux-interpreters", "test \"$1 $2\" = \"ensure cp311-cp311\"\n");
-  write_program(bin / "python",
-                "case \"$*\" in\n"
-                "  '-m pip install --upgrade build') exit 0 ;;\n"
-                "  '-m build --wheel') mkdir -p dist build mypkg.egg-info;"
-                " : > dist/mypkg-1.0-cp311-cp311-linux_" + arch + ".whl ;;\n"
-                "  '-m build --wheel --config-setting=build_with_nuitka=false') mkdir -p dist build mypkg.egg-info;"
-                " : > dist/mypkg-1.0-py3-none-any.whl ;;\n"
-                "  *) exit 9 ;;\n"
-                "esac\n");
-  write_program(bin / "auditwheel",
-                "test \"$1\" = repair || exit 8\n"
-                "test -f \"$2\" || exit 7\n"
-                "mkdir -p wheelhouse; : > wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_" + arch + ".whl\n");
-  const fs::path project = root / "project";
-  fs::create_directories(project / "build" / "stale");
-  std::string script = compose_build_script(native, arch, "cp311-cp311", std::nullopt);
-  const std::string mount_line = "\ncd /src\n";
-  const auto at = script.find(mount_line);
-  if (at == std::string::npos) {
-    return -1;
-  }
-  script.replace(at, mount_line.size(), "\ncd '" + project.string() + "'\n");
-  std::ofstream(root / "script.sh") << script;
-  const std::string command = "PATH='" + bin.string() + "':\"$PATH\" bash -e '" + (root / "script.sh").string() + "'";
-  return std::system(command.c_str());
+  const char* name;
+  bool native;
+  const char* arch;
+  // What the stand-in back end leaves beside dist/: setuptools leaves
+  // build/ and an egg-info; hatchling, flit-core and others nothing.
+  const char* leftovers;
+  const char* wheel;
+};
+
+void PrintTo(const ScriptRunCase& c, std::ostream* os)
+{
+  *os << c.name;
 }
 
-TEST_F(BuildScriptRun, NativeLeavesOnlyTheRepairedWheel)
+// The owner the project directory is given when the test runs as root, so
+// that the ownership step has something to change.
+constexpr uid_t PROJECT_OWNER = 65534;
+
+class BuildScriptRun
+  : public ScopedTempDir
+  , public testing::WithParamInterface<ScriptRunCase>
 {
-  ASSERT_EQ(run_build_script(m_dir, true, "aarch64"), 0);
+protected:
+  // Runs the real script under bash with stand-ins for the image's tools,
+  // the project directory taking the place of the mount point.
+  int run_build_script(const fs::path& project)
+  {
+    const ScriptRunCase& c = GetParam();
+    const fs::path bin = m_dir / "bin";
+    fs::create_directories(bin);
+    const std::string arch = c.arch;
+    write_program(bin / "manylinux-interpreters", "test \"$1 $2\" = \"ensure cp311-cp311\"\n");
+    write_program(bin / "python",
+                  "case \"$*\" in\n"
+                  "  '-m pip install --upgrade build') exit 0 ;;\n"
+                  "  '-m build --wheel') mkdir -p dist $LEFTOVERS;"
+                  " : > dist/mypkg-1.0-cp311-cp311-linux_" + arch + ".whl ;;\n"
+                  "  '-m build --wheel --config-setting=build_with_nuitka=false') mkdir -p dist $LEFTOVERS;"
+                  " : > dist/mypkg-1.0-py3-none-any.whl ;;\n"
+                  "  *) exit 9 ;;\n"
+                  "esac\n");
+    write_program(bin / "auditwheel",
+                  "test \"$1\" = repair || exit 8\n"
+                  "test -f \"$2\" || exit 7\n"
+                  "mkdir -p wheelhouse; : > wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_" + arch + ".whl\n");
+    fs::create_directories(project / "build" / "stale");
+    std::string script = compose_build_script(c.native, arch, "cp311-cp311", std::nullopt);
+    const std::string mount_line = "\ncd /src\n";
+    const auto at = script.find(mount_line);
+    if (at == std::string::npos) {
+      return -1;
+    }
+    script.replace(at, mount_line.size(), "\ncd '" + project.string() + "'\n");
+    std::ofstream(m_dir / "script.sh") << script;
+    const std::string command = "LEFTOVERS='" + std::string(c.leftovers) + "' PATH='" + bin.string() +
+                                "':\"$PATH\" bash -e '" + (m_dir / "script.sh").string() + "'";
+    return std::system(command.c_str());
+  }
+};
+
+TEST_P(BuildScriptRun, LeavesOnlyTheFinalWheelOwnedByTheProjectOwner)
+{
   const fs::path project = m_dir / "project";
-  EXPECT_EQ(names_in(project / "dist"), std::set<std::string>{"mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl"});
+  fs::create_directories(project);
+  const bool as_root = geteuid() == 0;
+  if (as_root) {
+    ASSERT_EQ(chown(project.c_str(), PROJECT_OWNER, PROJECT_OWNER), 0);
+  }
+  ASSERT_EQ(run_build_script(project), 0);
+  EXPECT_EQ(names_in(project / "dist"), std::set<std::string>{GetParam().wheel});
   EXPECT_FALSE(fs::exists(project / "wheelhouse"));
   EXPECT_FALSE(fs::exists(project / "build" / "stale"));
+  if (!as_root) {
+    return;
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(project)) {
+    struct stat info{};
+    ASSERT_EQ(lstat(entry.path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, PROJECT_OWNER) << entry.path();
+    EXPECT_EQ(info.st_gid, PROJECT_OWNER) << entry.path();
+  }
 }
 
-TEST_F(BuildScriptRun, PureLeavesThePureWheel)
-{
-  ASSERT_EQ(run_build_script(m_dir, false, "x86_64"), 0);
-  const fs::path project = m_dir / "project";
-  EXPECT_EQ(names_in(project / "dist"), std::set<std::string>{"mypkg-1.0-py3-none-any.whl"});
-  EXPECT_FALSE(fs::exists(project / "wheelhouse"));
-}
+INSTANTIATE_TEST_SUITE_P(
+  Cases,
+  BuildScriptRun,
+  testing::Values(
+    ScriptRunCase{"native_setuptools", true, "aarch64", "build mypkg.egg-info",
+                  "mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl"},
+    ScriptRunCase{"native_no_leftovers", true, "x86_64", "", "mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl"},
+    ScriptRunCase{"pure_setuptools", false, "x86_64", "build mypkg.egg-info", "mypkg-1.0-py3-none-any.whl"},
+    ScriptRunCase{"pure_no_leftovers", false, "x86_64", "", "mypkg-1.0-py3-none-any.whl"}),
+  [](const testing::TestParamInfo<ScriptRunCase>& param_info) { return std::string(param_info.param.name); });
 
 } // namespace

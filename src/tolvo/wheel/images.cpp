@@ -4,6 +4,66 @@
 
 namespace tolvo::wheel {
 
+namespace {
+
+// ASCII only, whatever the locale says.
+bool is_digit(char c)
+{
+  return c >= '0' && c <= '9';
+}
+
+bool is_letter(char c)
+{
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+} // namespace
+
+bool is_python_version(std::string_view python)
+{
+  if (python.ends_with('t')) {
+    python.remove_suffix(1);
+  }
+  // Every dot must stand between two digits.
+  bool after_digit = false;
+  for (const char c : python) {
+    if (is_digit(c)) {
+      after_digit = true;
+    } else if (c == '.' && after_digit) {
+      after_digit = false;
+    } else {
+      return false;
+    }
+  }
+  return after_digit;
+}
+
+bool is_architecture_name(std::string_view arch)
+{
+  if (arch.empty()) {
+    return false;
+  }
+  for (const char c : arch) {
+    if (!is_letter(c) && !is_digit(c) && c != '_' && c != '.' && c != '-') {
+      return false;
+    }
+  }
+  return true;
+}
+
+void check_target_values(std::string_view arch, std::string_view python)
+{
+  // Both are written into the build container's bash script as they are.
+  if (!is_architecture_name(arch)) {
+    throw ValueError("invalid --arch value '" + std::string(arch) +
+                     "': only letters, digits, '_', '.' and '-' are allowed");
+  }
+  if (!is_python_version(python)) {
+    throw ValueError("invalid --python value '" + std::string(python) +
+                     "': expected a version such as 3.11 or 3.13t");
+  }
+}
+
 std::string get_python_interpreter(std::string_view python_version)
 {
   std::string digits;

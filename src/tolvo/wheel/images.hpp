@@ -8,6 +8,20 @@
 
 namespace tolvo::wheel {
 
+/// Whether `python` is version-shaped: groups of digits separated by single
+/// dots, optionally ending in "t" (free-threaded): "3.11", "3.1.2", "311",
+/// "3.13t". The value goes into the build script and the image names.
+bool is_python_version(std::string_view python);
+
+/// Whether `arch` is one or more letters, digits, '_', '.' and '-'. The
+/// value goes into the build script, the image names and the platform.
+bool is_architecture_name(std::string_view arch);
+
+/// Throws ValueError naming the option and the value when `arch` or
+/// `python` has another shape; both container operations call it before
+/// anything else, so a refused value never reaches a container.
+void check_target_values(std::string_view arch, std::string_view python);
+
 /// The CPython interpreter tag of a version: every "." removed, then
 /// "cp<digits>-cp<digits>" ("3.11" gives "cp311-cp311").
 std::string get_python_interpreter(std::string_view python_version);

@@ -49,9 +49,11 @@ std::string compose_build_script(bool native,
   script += "python -m build --wheel " + joined_flags + "\n";
   script += (native ? "auditwheel repair " + wheels_of_arch : std::string()) + "\n";
   script += "owner=$(stat -c '%u:%g' .)\n";
-  script += "chown -R \"$owner\" dist/ *.egg-info/ build/\n";
   script += (native ? "rm -f " + wheels_of_arch : std::string()) + "\n";
   script += (native ? std::string("mv wheelhouse/* dist/") : std::string()) + "\n";
+  // After the move, so that the repaired wheels are handed over too; and
+  // only what exists, since many back ends leave no egg-info or build/.
+  script += std::string(OWNERSHIP_LINE) + "\n";
   script += "rm -rf wheelhouse/\n";
   return script;
 }

@@ -15,6 +15,7 @@ void build_manylinux_wheel(bool native,
                            const std::string& python,
                            const std::optional<std::string>& setup)
 {
+  check_target_values(arch, python);
   require_docker();
   const std::string image = get_manylinux_image(arch, libc);
   const std::string interpreter = get_python_interpreter(python);

@@ -18,6 +18,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
                           const std::string& python,
                           const std::optional<std::string>& setup)
 {
+  check_target_values(arch, python);
   require_docker();
   std::optional<std::string> wheel = wheel_path;
   if (!wheel.has_value()) {

@@ -9,8 +9,9 @@ namespace tolvo::wheel {
 
 /// Tests a wheel (found in wheelhouse/ or dist/ when `wheel_path` is
 /// absent) with the project's tests in a Python container of the target
-/// platform. Throws PreconditionFailure without Docker, NotFoundError when
-/// there is no wheel, CalledProcessError when a container run fails.
+/// platform. Refuses `arch` and `python` as the build does, then throws
+/// PreconditionFailure without Docker, NotFoundError when there is no
+/// wheel, CalledProcessError when a container run fails.
 void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
                           const std::string& arch,
                           const std::string& libc,

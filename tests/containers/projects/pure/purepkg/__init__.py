@@ -1,0 +1,2 @@
+def answer():
+    return 42

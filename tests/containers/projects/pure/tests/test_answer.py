@@ -1,0 +1,5 @@
+from purepkg import answer
+
+
+def test_answer():
+    assert answer() == 42
