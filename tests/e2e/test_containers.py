@@ -22,8 +22,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import SOURCE_DIR, run_tolvo
-from test_wheels import FAKE_PYTHON
+from conftest import SOURCE_DIR, FakeProject, run_tolvo
 
 sys.path.insert(0, str(SOURCE_DIR / "tests" / "containers"))
 import standins  # noqa: E402
@@ -35,6 +34,8 @@ AS_ROOT = os.geteuid() == 0
 OWNER = (65534, 65534) if AS_ROOT else (os.getuid(), os.getgid())
 BUILD_TIMEOUT = 1200
 AARCH64_HANDLER = Path("/proc/sys/fs/binfmt_misc/qemu-aarch64")
+# The system's own Python, which any user can run (ours may live under /root).
+NOBODYS_PYTHON = "/usr/bin/python3"
 
 SETUPTOOLS_PURE = """[build-system]
 requires = ["setuptools>=61"]
@@ -82,17 +83,16 @@ class Project:
     PATH."""
 
     def __init__(self, root: Path, sample: str) -> None:
-        self.dir = root / "project"
-        shutil.copytree(standins.PROJECTS / sample, self.dir)
-        bin_dir = root / "bin"
-        bin_dir.mkdir()
-        (bin_dir / "python").write_text(FAKE_PYTHON)
-        (bin_dir / "python").chmod(0o755)
+        # The shared fakes, run by a Python the project's owner can run; the
+        # real docker client instead of the fake one.
+        fake = FakeProject(root, None, interpreter=NOBODYS_PYTHON if AS_ROOT else sys.executable)
+        (fake.bin / "docker").unlink()
+        self.dir = fake.dir
+        shutil.copytree(standins.PROJECTS / sample, self.dir, dirs_exist_ok=True)
         for directory, names, files in os.walk(root):
             for name in [".", *names, *files]:
                 os.lchown(Path(directory, name), *OWNER)
-        self.env = {"PATH": f"{bin_dir}:{os.environ.get('PATH', '/usr/bin:/bin')}", "HOME": str(root),
-                    "LC_ALL": "C.UTF-8"}
+        self.env = {**fake.env, "PATH": f"{fake.bin}:{os.environ.get('PATH', '/usr/bin:/bin')}", "HOME": str(root)}
         if os.environ.get("DOCKER_HOST"):
             self.env["DOCKER_HOST"] = os.environ["DOCKER_HOST"]
 
@@ -167,7 +167,7 @@ def test_pure_wheel_built_and_tested(sandbox, pyproject, leftovers):
     assert result.returncode == 1
     assert "test_fails FAILED" in result.stdout
     assert "Wheel tests passed" not in result.stdout
-    assert "returned non-zero exit status 1" in result.stderr
+    assert "command failed with exit status 1: docker run" in result.stderr
     assert project.not_owned() == []
 
 
