@@ -53,7 +53,8 @@ def run(ctx: Context) -> None:
         print("  skipped: tolvo test against pytest and uv (real pip and pytest; full run only)")
         return
     uv = _make_venv(VENVS / "uv", ["uv"], "uv") / "bin" / "uv"
-    repeat = 5
+    # Enough rounds that the medians of runs lasting about a second resolve tens of milliseconds.
+    repeat = 15
     with scratch_directory("tolvo-bench-refresh-") as scratch:
         ours = _project(Path(scratch) / "tolvo")
         theirs = _project(Path(scratch) / "uv")
