@@ -99,6 +99,19 @@ def test_failed_registration_starts_no_build(fake_project: FakeProject) -> None:
     assert "Manylinux wheel built" not in result.stdout
 
 
+@pytest.mark.parametrize(
+    ("command", "option", "value"),
+    [("build", "--arch", "x86_64;id"), ("build", "--python", "3.11 && id"), ("test", "--arch", "$(id)")],
+)
+def test_unsafe_target_values_are_refused_before_anything_runs(
+        fake_project: FakeProject, command: str, option: str, value: str) -> None:
+    # Both values are written into the container's script as they stand.
+    result = fake_project.run(command, "--wheel", option, value)
+    assert result.returncode == 1
+    assert result.stderr.startswith(f"tolvo: error: invalid {option} value '{value}'")
+    assert fake_project.calls() == []
+
+
 # ---- test --wheel -------------------------------------------------------------
 
 @pytest.mark.parametrize(

@@ -7,6 +7,7 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/lint/lint_runner.hpp"
 #include "tolvo/venv/virtual_environment.hpp"
+#include "tolvo/wheel/images.hpp"
 #include "tolvo/wheel/wheel_build.hpp"
 
 #include <iostream>
@@ -27,6 +28,10 @@ void print_lines(const std::vector<std::string>& lines)
 
 int cmd_build(const Namespace& args, const Parser& /*parser*/)
 {
+  // A target no image exists for is refused before minutes of environment work.
+  if (args.flag("wheel") || args.flag("native_wheel")) {
+    wheel::check_target_values(args.str("arch"), args.str("python"));
+  }
   // The project is read only for its refresh setting.
   const std::optional<config::ProjectConfig> project = args.opt("refresh") ? std::nullopt : find_project();
   const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
