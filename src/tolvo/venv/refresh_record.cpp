@@ -16,15 +16,8 @@ namespace {
 
 constexpr std::string_view VERSION_LINE = "tolvo refresh record 1";
 
-// Every variable an installer evaluates markers with, `extra` aside.
-constexpr std::array<std::string_view, 11> MARKER_VARIABLES = {
-  "implementation_name", "implementation_version", "os_name",          "platform_machine",
-  "platform_python_implementation", "platform_release", "platform_system", "platform_version",
-  "python_full_version", "python_version",          "sys_platform",
-};
-
 // Variables that move the interpreter's site path (or the user site in it).
-constexpr std::array<const char*, 6> TIE_VARIABLES = {"PYTHONPATH",     "PYTHONHOME", "PYTHONNOUSERSITE",
+constexpr std::array<const char*, 6> TIE_VARIABLES = {"PYTHONPATH",     "PYTHONHOME",     "PYTHONNOUSERSITE",
                                                       "PYTHONUSERBASE", "PYTHONSAFEPATH", "HOME"};
 
 constexpr std::array<std::string_view, 3> PROJECT_FILES = {"pyproject.toml", "setup.py", "setup.cfg"};
@@ -53,82 +46,12 @@ private:
   std::uint64_t m_value = 14695981039346656037ULL;
 };
 
-bool is_marker_variable(std::string_view name)
-{
-  for (std::string_view known : MARKER_VARIABLES) {
-    if (known == name) {
-      return true;
-    }
-  }
-  return false;
-}
-
-bool complete(const InterpreterFacts& facts)
-{
-  for (std::string_view name : MARKER_VARIABLES) {
-    if (facts.markers.find(std::string(name)) == facts.markers.end()) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// One item of the facts, "marker NAME VALUE", "site PATH" or "watch PATH";
-// false for anything else.
-bool add_fact(InterpreterFacts& facts, std::string_view item)
-{
-  const std::size_t space = item.find(' ');
-  if (space == std::string_view::npos) {
-    return false;
-  }
-  const std::string_view kind = item.substr(0, space);
-  const std::string_view rest = item.substr(space + 1);
-  if (kind == "marker") {
-    const std::size_t blank = rest.find(' ');
-    if (blank == std::string_view::npos || !is_marker_variable(rest.substr(0, blank))) {
-      return false;
-    }
-    facts.markers[std::string(rest.substr(0, blank))] = std::string(rest.substr(blank + 1));
-    return true;
-  }
-  if (kind == "site" || kind == "watch") {
-    (kind == "site" ? facts.site_path : facts.watched).emplace_back(rest);
-    return !rest.empty();
-  }
-  return false;
-}
-
-bool has_newline(std::string_view text)
-{
-  return text.find('\n') != std::string_view::npos;
-}
-
 std::string record_path(const std::string& venv_path)
 {
   return venv_path + "/" + std::string(RECORD_FILE);
 }
 
 } // namespace
-
-const char* const INTERPRETER_FACTS_SCRIPT =
-  "import os, platform, site, sys\n"
-  "i = sys.implementation\n"
-  "v = i.version\n"
-  "iv = '%d.%d.%d' % (v.major, v.minor, v.micro)\n"
-  "if v.releaselevel != 'final':\n"
-  "    iv += v.releaselevel[0] + str(v.serial)\n"
-  "m = {'implementation_name': i.name, 'implementation_version': iv, 'os_name': os.name,\n"
-  "     'platform_machine': platform.machine(), 'platform_release': platform.release(),\n"
-  "     'platform_system': platform.system(), 'platform_version': platform.version(),\n"
-  "     'python_full_version': platform.python_version(),\n"
-  "     'platform_python_implementation': platform.python_implementation(),\n"
-  "     'python_version': '.'.join(platform.python_version_tuple()[:2]), 'sys_platform': sys.platform}\n"
-  "out = ['marker %s %s' % item for item in m.items()]\n"
-  "out += ['site ' + p for p in sys.path if p and os.path.isdir(p)]\n"
-  "user = site.getusersitepackages() if site.ENABLE_USER_SITE is not False else ''\n"
-  "if user and not os.path.isdir(user):\n"
-  "    out.append('watch ' + user)\n"
-  "sys.stdout.write('\\0'.join(out))\n";
 
 std::string format_record(const RefreshRecord& record)
 {
@@ -187,7 +110,7 @@ std::optional<RefreshRecord> parse_record(std::string_view text)
         return std::nullopt;
       }
       record.projects[std::string(rest.substr(blank + 1))] = std::string(rest.substr(0, blank));
-    } else if (!add_fact(facts, line)) {
+    } else if (!add_interpreter_fact(facts, line)) {
       return std::nullopt;
     }
   }
@@ -195,34 +118,12 @@ std::optional<RefreshRecord> parse_record(std::string_view text)
     return std::nullopt;
   }
   if (!facts.markers.empty() || !facts.site_path.empty()) {
-    if (!complete(facts)) {
+    if (!has_every_marker(facts)) {
       return std::nullopt;
     }
     record.interpreter = std::move(facts);
   }
   return record;
-}
-
-std::optional<InterpreterFacts> parse_interpreter_facts(std::string_view output)
-{
-  InterpreterFacts facts;
-  std::size_t start = 0;
-  while (start <= output.size()) {
-    const std::size_t end = output.find('\0', start);
-    const std::string_view item = output.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    // The record holds one item per line.
-    if (has_newline(item) || !add_fact(facts, item)) {
-      return std::nullopt;
-    }
-    if (end == std::string_view::npos) {
-      break;
-    }
-    start = end + 1;
-  }
-  if (!complete(facts)) {
-    return std::nullopt;
-  }
-  return facts;
 }
 
 std::string environment_tie(std::string_view pyvenv_cfg,
@@ -276,7 +177,7 @@ std::optional<RefreshRecord> load_record(const std::string& venv_path)
 void save_record(const std::string& venv_path, const RefreshRecord& record)
 {
   for (const auto& [directory, hash] : record.projects) {
-    if (has_newline(directory)) {
+    if (directory.find('\n') != std::string::npos) {
       // Not representable; a record without it makes the next run unsure.
       RefreshRecord kept = record;
       kept.projects.erase(directory);

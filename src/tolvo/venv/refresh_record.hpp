@@ -7,7 +7,7 @@
 // interpreter: a record made for another pyvenv.cfg, or under other
 // variables that move the site path, is worth nothing.
 
-#include "tolvo/config/packaging/marker.hpp"
+#include "tolvo/venv/interpreter_facts.hpp"
 
 #include <cstdint>
 #include <map>
@@ -17,20 +17,6 @@
 #include <vector>
 
 namespace tolvo::venv {
-
-/// What the environment's interpreter reports about itself.
-struct InterpreterFacts
-{
-  /// Every PEP 508 marker variable but `extra`.
-  config::MarkerEnvironment markers;
-  /// The directories of sys.path that hold distributions, in order.
-  std::vector<std::string> site_path;
-  /// Directories that would join the site path once they exist (the user
-  /// site); while one exists, the facts are stale.
-  std::vector<std::string> watched;
-
-  bool operator==(const InterpreterFacts&) const = default;
-};
 
 struct RefreshRecord
 {
@@ -53,12 +39,6 @@ std::string format_record(const RefreshRecord& record);
 
 /// The record in `text`; none for another version or any malformed line.
 std::optional<RefreshRecord> parse_record(std::string_view text);
-
-/// The program `python -c` runs to report the facts, NUL-separated.
-extern const char* const INTERPRETER_FACTS_SCRIPT;
-
-/// The facts in the script's output; none unless every marker variable is there.
-std::optional<InterpreterFacts> parse_interpreter_facts(std::string_view output);
 
 /// A short hash of `pyvenv_cfg` and `variables` (name, then value or none).
 std::string environment_tie(std::string_view pyvenv_cfg,
