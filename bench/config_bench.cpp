@@ -33,7 +33,8 @@ std::string large_document()
           "build-backend = \"setuptools.build_meta\"\n[tool.ruff]\nexclude = [\".venv\", \"build\"]\n"
           "[tool.pyright]\nexclude = [\".venv\"]\n";
   for (int t = 0; static_cast<int>(text.size()) < 100 * 1024; ++t) {
-    text += "[tool.other" + std::to_string(t) + "]\nsetting = \"value value value value value\"\n"
+    text += "[tool.other" + std::to_string(t) +
+            "]\nsetting = \"value value value value value\"\n"
             "numbers = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]\n";
   }
   return text;

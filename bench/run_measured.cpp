@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     return 1;
   }
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.6f %.6f %ld %d\n", wall.count(), static_cast<double>(cpu.tv_sec) + cpu.tv_nsec / 1e9,
-              usage.ru_maxrss, code);
+  std::printf("%.6f %.6f %ld %d\n", wall.count(), static_cast<double>(cpu.tv_sec) + cpu.tv_nsec / 1e9, usage.ru_maxrss,
+              code);
   return 0;
 }

@@ -14,10 +14,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
-
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,11 +25,16 @@ namespace fs = std::filesystem;
 constexpr int DISTRIBUTIONS = 200;
 
 const tolvo::config::MarkerEnvironment MARKERS = {
-  {"implementation_name", "cpython"},  {"implementation_version", "3.11.7"},
-  {"os_name", "posix"},                {"platform_machine", "x86_64"},
-  {"platform_python_implementation", "CPython"}, {"platform_release", "6.1.0"},
-  {"platform_system", "Linux"},        {"platform_version", "#1 SMP"},
-  {"python_full_version", "3.11.7"},   {"python_version", "3.11"},
+  {"implementation_name", "cpython"},
+  {"implementation_version", "3.11.7"},
+  {"os_name", "posix"},
+  {"platform_machine", "x86_64"},
+  {"platform_python_implementation", "CPython"},
+  {"platform_release", "6.1.0"},
+  {"platform_system", "Linux"},
+  {"platform_version", "#1 SMP"},
+  {"python_full_version", "3.11.7"},
+  {"python_version", "3.11"},
   {"sys_platform", "linux"},
 };
 
@@ -94,8 +98,8 @@ int main()
     // project, list the site path and judge.
     const tolvo::config::ProjectConfig config(project / "pyproject.toml");
     tolvo::venv::SitePackages packages({site.string()});
-    tolvo::venv::SyncContext context{MARKERS, packages, &config, project.string(),
-                                     tolvo::venv::project_files_hash(project.string()), recorded};
+    tolvo::venv::SyncContext context{
+      MARKERS, packages, &config, project.string(), tolvo::venv::project_files_hash(project.string()), recorded};
     const tolvo::venv::Judgement judged = tolvo::venv::judge_install(target, context);
     const auto stop = std::chrono::steady_clock::now();
     if (judged.verdict != tolvo::venv::Verdict::satisfied) {
@@ -110,7 +114,7 @@ int main()
   std::sort(cpu_micros.begin(), cpu_micros.end());
   std::printf("sync_check_distributions %d\nsync_check_median_us %.1f\nsync_check_p90_us %.1f\n"
               "sync_check_cpu_median_us %.1f\nsync_check_cpu_p90_us %.1f\n",
-              DISTRIBUTIONS, micros[micros.size() / 2], micros[micros.size() * 9 / 10], cpu_micros[cpu_micros.size() / 2],
-              cpu_micros[cpu_micros.size() * 9 / 10]);
+              DISTRIBUTIONS, micros[micros.size() / 2], micros[micros.size() * 9 / 10],
+              cpu_micros[cpu_micros.size() / 2], cpu_micros[cpu_micros.size() * 9 / 10]);
   return 0;
 }

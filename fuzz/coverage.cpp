@@ -2,9 +2,9 @@
 // to a line "---" are the expected requirements, the lines after it the
 // actual ones.
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/config/coverage.hpp"
+
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -57,9 +57,9 @@ inline std::vector<std::string> split_lines(std::string_view text)
 
 } // namespace tolvo_fuzz
 
-#define TOLVO_FUZZ_CHECK(condition, detail)                                       \
-  do {                                                                            \
-    if (!(condition)) {                                                           \
-      ::tolvo_fuzz::invariant_failed(#condition, __FILE__, __LINE__, (detail));   \
-    }                                                                             \
+#define TOLVO_FUZZ_CHECK(condition, detail)                                                                            \
+  do {                                                                                                                 \
+    if (!(condition)) {                                                                                                \
+      ::tolvo_fuzz::invariant_failed(#condition, __FILE__, __LINE__, (detail));                                        \
+    }                                                                                                                  \
   } while (false)

@@ -3,10 +3,11 @@
 // interpreter's facts and tolvo's own record. None may fail on any input:
 // each answers "none" for what it cannot read.
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/venv/installed.hpp"
+
 #include "tolvo/venv/refresh_record.hpp"
+
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

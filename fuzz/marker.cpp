@@ -1,27 +1,27 @@
 // Environment markers: parsing, the normalised text and evaluation in a
 // fixed environment (every variable set, so the machine does not matter).
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/config/packaging/marker.hpp"
+
+#include "fuzz_support.hpp"
 
 namespace {
 
 const tolvo::config::MarkerEnvironment& fixed_environment()
 {
   static const tolvo::config::MarkerEnvironment env = {
-      {"os_name", "posix"},
-      {"sys_platform", "linux"},
-      {"platform_machine", "x86_64"},
-      {"platform_release", "6.1.0-18-amd64"},
-      {"platform_system", "Linux"},
-      {"platform_version", "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)"},
-      {"implementation_name", "cpython"},
-      {"implementation_version", "3.11.2"},
-      {"platform_python_implementation", "CPython"},
-      {"python_version", "3.11"},
-      {"python_full_version", "3.11.2"},
-      {"extra", "test"},
+    {"os_name", "posix"},
+    {"sys_platform", "linux"},
+    {"platform_machine", "x86_64"},
+    {"platform_release", "6.1.0-18-amd64"},
+    {"platform_system", "Linux"},
+    {"platform_version", "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)"},
+    {"implementation_name", "cpython"},
+    {"implementation_version", "3.11.2"},
+    {"platform_python_implementation", "CPython"},
+    {"python_version", "3.11"},
+    {"python_full_version", "3.11.2"},
+    {"extra", "test"},
   };
   return env;
 }

@@ -1,8 +1,8 @@
 // ProjectConfig read from bytes, every accessor asked.
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/config/pyproject.hpp"
+
+#include "fuzz_support.hpp"
 
 #include <sstream>
 

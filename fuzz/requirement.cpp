@@ -1,8 +1,8 @@
 // Requirement strings: parsing and the round trip of the normalised text.
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/config/packaging/requirement.hpp"
+
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,10 +1,11 @@
 // Specifier sets and their membership test. The first line is the
 // specifier set, the rest a version to test against it.
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/config/packaging/specifier.hpp"
+
 #include "tolvo/config/packaging/version.hpp"
+
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t newline = input.find('\n');
   const std::string_view spec_text = input.substr(0, newline);
   const std::string_view version_text =
-      newline == std::string_view::npos ? std::string_view{"1.0"} : input.substr(newline + 1);
+    newline == std::string_view::npos ? std::string_view{"1.0"} : input.substr(newline + 1);
 
   tolvo_fuzz::expect_tolvo_errors_only([&] {
     const tolvo::config::SpecifierSet set(spec_text);

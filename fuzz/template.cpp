@@ -2,9 +2,9 @@
 // text; after it, each line "name=value" adds a placeholder value to a few
 // fixed ones.
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/config/template.hpp"
+
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,9 +1,9 @@
 // PEP 440 versions: parsing, every derived form, and the round trip of the
 // normalised text.
 
-#include "fuzz_support.hpp"
-
 #include "tolvo/config/packaging/version.hpp"
+
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

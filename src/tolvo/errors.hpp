@@ -15,8 +15,7 @@ namespace tolvo {
 /// Marks a message that is already the whole line the user sees, such as
 /// "Error: No wheel found for architecture x86_64".
 struct WholeLine
-{
-};
+{};
 
 /// Base of every error tolvo reports as "tolvo: error: <what()>", or as
 /// "tolvo: error: <context>: <what()>" when it knows where it arose (the
@@ -30,24 +29,16 @@ public:
   Error(const std::string& message, std::string context)
     : std::runtime_error(message),
       m_context(std::move(context))
-  {
-  }
+  {}
 
   Error(const std::string& message, WholeLine)
     : std::runtime_error(message),
       m_whole_line(true)
-  {
-  }
+  {}
 
-  const std::string& context() const noexcept
-  {
-    return m_context;
-  }
+  const std::string& context() const noexcept { return m_context; }
 
-  bool whole_line() const noexcept
-  {
-    return m_whole_line;
-  }
+  bool whole_line() const noexcept { return m_whole_line; }
 
 private:
   std::string m_context;
@@ -61,8 +52,7 @@ class PreconditionFailure : public Error
 public:
   explicit PreconditionFailure(const std::string& line)
     : Error(line, WholeLine{})
-  {
-  }
+  {}
 };
 
 /// The command line cannot be parsed. The message is the whole report (the
@@ -72,8 +62,7 @@ class UsageError : public Error
 public:
   explicit UsageError(const std::string& report)
     : Error(report, WholeLine{})
-  {
-  }
+  {}
 };
 
 /// A file, directory or wheel that should be there is not.
@@ -132,13 +121,9 @@ public:
   SystemError(const std::string& message, int error_number)
     : Error(message),
       m_errno(error_number)
-  {
-  }
+  {}
 
-  int error_number() const noexcept
-  {
-    return m_errno;
-  }
+  int error_number() const noexcept { return m_errno; }
 
 private:
   int m_errno;
@@ -151,13 +136,9 @@ public:
   StartError(const std::string& program, const std::string& message, int error_number)
     : SystemError(message, error_number),
       m_program(program)
-  {
-  }
+  {}
 
-  const std::string& program() const noexcept
-  {
-    return m_program;
-  }
+  const std::string& program() const noexcept { return m_program; }
 
 private:
   std::string m_program;
@@ -168,35 +149,19 @@ private:
 class CalledProcessError : public Error
 {
 public:
-  CalledProcessError(const std::string& message,
-                     int returncode,
-                     std::vector<std::string> args,
-                     std::string stdout_text,
+  CalledProcessError(const std::string& message, int returncode, std::vector<std::string> args, std::string stdout_text,
                      std::string stderr_text)
     : Error(message),
       m_returncode(returncode),
       m_args(std::move(args)),
       m_stdout(std::move(stdout_text)),
       m_stderr(std::move(stderr_text))
-  {
-  }
+  {}
 
-  int returncode() const noexcept
-  {
-    return m_returncode;
-  }
-  const std::vector<std::string>& args() const noexcept
-  {
-    return m_args;
-  }
-  const std::string& stdout_text() const noexcept
-  {
-    return m_stdout;
-  }
-  const std::string& stderr_text() const noexcept
-  {
-    return m_stderr;
-  }
+  int returncode() const noexcept { return m_returncode; }
+  const std::vector<std::string>& args() const noexcept { return m_args; }
+  const std::string& stdout_text() const noexcept { return m_stdout; }
+  const std::string& stderr_text() const noexcept { return m_stderr; }
 
 private:
   int m_returncode;
@@ -213,17 +178,10 @@ class ExitRequest : public std::exception
 public:
   explicit ExitRequest(int status) noexcept
     : m_status(status)
-  {
-  }
+  {}
 
-  int status() const noexcept
-  {
-    return m_status;
-  }
-  const char* what() const noexcept override
-  {
-    return "exit requested";
-  }
+  int status() const noexcept { return m_status; }
+  const char* what() const noexcept override { return "exit requested"; }
 
 private:
   int m_status;
@@ -238,17 +196,10 @@ public:
   explicit Interrupted(int signal_number) noexcept
     : ExitRequest(128 + signal_number),
       m_signal(signal_number)
-  {
-  }
+  {}
 
-  int signal_number() const noexcept
-  {
-    return m_signal;
-  }
-  const char* what() const noexcept override
-  {
-    return "interrupted";
-  }
+  int signal_number() const noexcept { return m_signal; }
+  const char* what() const noexcept override { return "interrupted"; }
 
 private:
   int m_signal;

@@ -1,9 +1,9 @@
 #include "tolvo/build/clean.hpp"
 #include "tolvo/build/sdist.hpp"
-
-#include "support/scoped_temp_dir.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/files.hpp"
+
+#include "support/scoped_temp_dir.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -81,8 +81,7 @@ void build_layout(const fs::path& base, const fs::path& project, const std::vect
 }
 
 class CleanTest : public ::testing::TestWithParam<CleanCase>
-{
-};
+{};
 
 TEST_P(CleanTest, RemovesExactlyTheArtefacts)
 {
@@ -122,7 +121,8 @@ TEST_P(CleanTest, RemovesExactlyTheArtefacts)
   EXPECT_EQ(listing(project), expected);
   EXPECT_EQ(listing(temp.path() / "outside"), outside_before);
   EXPECT_EQ(message, param.error);
-  EXPECT_EQ(out, param.error.empty() ? "Cleaning build artifacts...\nClean complete\n" : "Cleaning build artifacts...\n");
+  EXPECT_EQ(out,
+            param.error.empty() ? "Cleaning build artifacts...\nClean complete\n" : "Cleaning build artifacts...\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,12 +131,37 @@ INSTANTIATE_TEST_SUITE_P(
     CleanCase{"empty", {}, {}, ""},
     CleanCase{"no_artefacts", {"f:pyproject.toml", "f:pkg/__init__.py", "d:.git/objects"}, {}, ""},
     CleanCase{"everything",
-              {"f:build/lib/a.py", "f:dist/x-1.tar.gz", "f:.venv/bin/python", "f:wheelhouse/x.whl",
-               "f:mypkg.egg-info/PKG-INFO", "d:other.egg-info", "f:a.build/t", "d:b.dist/c", "d:.cache.egg-info",
-               "d:.x.build", "d:.y.dist", "d:src/x.egg-info", "d:src/a.build", "d:src/b.dist", "f:pkg/sub/__pycache__/m.pyc",
-               "f:pkg/sub/mod.py", "d:__pycache__", "f:.git/__pycache__/y.pyc", "d:.hidden/deep/__pycache__/n",
-               "f:pkg/legacy.pyc", "f:.git/objects/q.pyc", "f:keep.py", "f:pkg/pyc.txt", "f:pkg/x.PYC", "f:x.pycx",
-               "f:.pyc", "d:Build", "d:DIST", "d:x.EGG-INFO", "d:pkg/__PYCACHE__", "d:pkg/__pycache__x"},
+              {"f:build/lib/a.py",
+               "f:dist/x-1.tar.gz",
+               "f:.venv/bin/python",
+               "f:wheelhouse/x.whl",
+               "f:mypkg.egg-info/PKG-INFO",
+               "d:other.egg-info",
+               "f:a.build/t",
+               "d:b.dist/c",
+               "d:.cache.egg-info",
+               "d:.x.build",
+               "d:.y.dist",
+               "d:src/x.egg-info",
+               "d:src/a.build",
+               "d:src/b.dist",
+               "f:pkg/sub/__pycache__/m.pyc",
+               "f:pkg/sub/mod.py",
+               "d:__pycache__",
+               "f:.git/__pycache__/y.pyc",
+               "d:.hidden/deep/__pycache__/n",
+               "f:pkg/legacy.pyc",
+               "f:.git/objects/q.pyc",
+               "f:keep.py",
+               "f:pkg/pyc.txt",
+               "f:pkg/x.PYC",
+               "f:x.pycx",
+               "f:.pyc",
+               "d:Build",
+               "d:DIST",
+               "d:x.EGG-INFO",
+               "d:pkg/__PYCACHE__",
+               "d:pkg/__pycache__x"},
               {"build", "dist", ".venv", "wheelhouse", "mypkg.egg-info", "other.egg-info", "a.build", "b.dist",
                "pkg/sub/__pycache__", "__pycache__", ".git/__pycache__", ".hidden/deep/__pycache__", "pkg/legacy.pyc",
                ".git/objects/q.pyc", ".pyc"},
@@ -167,11 +192,10 @@ INSTANTIATE_TEST_SUITE_P(
               {"l:linked>@outside", "f:pkg/__pycache__/a.pyc", "f:b.pyc"},
               {"pkg/__pycache__", "b.pyc"},
               ""},
-    CleanCase{"pycache_file_and_link_to_file_stay",
-              {"f:pkg/__pycache__", "l:lib/__pycache__>@outside/sentinel.txt"},
-              {},
-              ""},
-    CleanCase{"pyc_link_removed_target_kept", {"l:pkg/l.pyc>@outside/z.pyc", "f:pkg/m.pyc"}, {"pkg/l.pyc", "pkg/m.pyc"}, ""},
+    CleanCase{
+      "pycache_file_and_link_to_file_stay", {"f:pkg/__pycache__", "l:lib/__pycache__>@outside/sentinel.txt"}, {}, ""},
+    CleanCase{
+      "pyc_link_removed_target_kept", {"l:pkg/l.pyc>@outside/z.pyc", "f:pkg/m.pyc"}, {"pkg/l.pyc", "pkg/m.pyc"}, ""},
     CleanCase{"pyc_directory_fails",
               {"d:pkg/x.pyc/inner", "d:pkg/__pycache__"},
               {"pkg/__pycache__"},
@@ -205,7 +229,7 @@ fs::path ram_disk_or_temp()
 {
   std::error_code error;
   return fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
-                                                                                 : fs::temp_directory_path();
+                                                                                : fs::temp_directory_path();
 }
 
 // Opens `name` of `dir_fd`, making it first if `make`.

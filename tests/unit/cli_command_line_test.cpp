@@ -1,10 +1,9 @@
 #include "tolvo/cli/command_line.hpp"
-
-#include "support/parse_outcome.hpp"
 #include "tolvo/errors.hpp"
 
-#include <gtest/gtest.h>
+#include "support/parse_outcome.hpp"
 
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace tolvo::cli {
@@ -33,8 +32,7 @@ struct TableCase
 };
 
 class CommandLineParse : public ::testing::TestWithParam<TableCase>
-{
-};
+{};
 
 TEST_P(CommandLineParse, GivesExactlyTheCommandsFields)
 {
@@ -46,17 +44,24 @@ TEST_P(CommandLineParse, GivesExactlyTheCommandsFields)
 const std::string DOT = ".";
 
 INSTANTIATE_TEST_SUITE_P(
-  Table,
-  CommandLineParse,
+  Table, CommandLineParse,
   ::testing::Values(
-    TableCase{{"requirements"}, {{"directory", DOT}, {"refresh", NONE}, {"command", std::string("requirements")}, {"extras", list({})}}},
+    TableCase{{"requirements"},
+              {{"directory", DOT}, {"refresh", NONE}, {"command", std::string("requirements")}, {"extras", list({})}}},
     TableCase{{"requirements", "web", "test"},
-              {{"directory", DOT}, {"refresh", NONE}, {"command", std::string("requirements")}, {"extras", list({"web", "test"})}}},
-    TableCase{{"-C", "somewhere", "status"}, {{"directory", std::string("somewhere")}, {"refresh", NONE}, {"command", std::string("status")}}},
-    TableCase{{"--directory=d", "clean"}, {{"directory", std::string("d")}, {"refresh", NONE}, {"command", std::string("clean")}}},
-    TableCase{{"--dir", "d", "config-diff"}, {{"directory", std::string("d")}, {"refresh", NONE}, {"command", std::string("config-diff")}}},
+              {{"directory", DOT},
+               {"refresh", NONE},
+               {"command", std::string("requirements")},
+               {"extras", list({"web", "test"})}}},
+    TableCase{{"-C", "somewhere", "status"},
+              {{"directory", std::string("somewhere")}, {"refresh", NONE}, {"command", std::string("status")}}},
+    TableCase{{"--directory=d", "clean"},
+              {{"directory", std::string("d")}, {"refresh", NONE}, {"command", std::string("clean")}}},
+    TableCase{{"--dir", "d", "config-diff"},
+              {{"directory", std::string("d")}, {"refresh", NONE}, {"command", std::string("config-diff")}}},
     TableCase{{"test"},
-              {{"directory", DOT}, {"refresh", NONE},
+              {{"directory", DOT},
+               {"refresh", NONE},
                {"command", std::string("test")},
                {"wheel", false},
                {"arch", std::string("x86_64")},
@@ -66,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                {"path", std::string("tests/")},
                {"pytest_args", list({})}}},
     TableCase{{"test", "--wheel", "--arch", "riscv64", "--libc=musl", "--py", "3.12", "--setup", "s.sh", "t/x.py"},
-              {{"directory", DOT}, {"refresh", NONE},
+              {{"directory", DOT},
+               {"refresh", NONE},
                {"command", std::string("test")},
                {"wheel", true},
                {"arch", std::string("riscv64")},
@@ -87,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                {"path", std::string("t")},
                {"pytest_args", list({"-k", "name", "--", "-x"})}}},
     TableCase{{"build"},
-              {{"directory", DOT}, {"refresh", NONE},
+              {{"directory", DOT},
+               {"refresh", NONE},
                {"command", std::string("build")},
                {"sdist", false},
                {"wheel", false},
@@ -97,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                {"python", std::string("3.11")},
                {"setup", NONE}}},
     TableCase{{"build", "--native", "--sdist", "--wheel", "--arch", "aarch64", "--set=x"},
-              {{"directory", DOT}, {"refresh", NONE},
+              {{"directory", DOT},
+               {"refresh", NONE},
                {"command", std::string("build")},
                {"sdist", true},
                {"wheel", true},
@@ -107,16 +115,19 @@ INSTANTIATE_TEST_SUITE_P(
                {"python", std::string("3.11")},
                {"setup", std::string("x")}}},
     TableCase{{"lint"}, {{"directory", DOT}, {"refresh", NONE}, {"command", std::string("lint")}, {"fix", false}}},
-    TableCase{{"lint", "--fix"}, {{"directory", DOT}, {"refresh", NONE}, {"command", std::string("lint")}, {"fix", true}}},
+    TableCase{{"lint", "--fix"},
+              {{"directory", DOT}, {"refresh", NONE}, {"command", std::string("lint")}, {"fix", true}}},
     TableCase{{"init"},
-              {{"directory", DOT}, {"refresh", NONE},
+              {{"directory", DOT},
+               {"refresh", NONE},
                {"command", std::string("init")},
                {"name", NONE},
                {"description", NONE},
                {"author_name", NONE},
                {"author_email", NONE}}},
     TableCase{{"init", "--name", "p", "--desc", "d e", "--author-n", "A", "--author-e=a@b"},
-              {{"directory", DOT}, {"refresh", NONE},
+              {{"directory", DOT},
+               {"refresh", NONE},
                {"command", std::string("init")},
                {"name", std::string("p")},
                {"description", std::string("d e")},
@@ -130,8 +141,7 @@ struct ErrorCase
 };
 
 class CommandLineError : public ::testing::TestWithParam<ErrorCase>
-{
-};
+{};
 
 TEST_P(CommandLineError, EndsWithTwoAndTheErrorLine)
 {
@@ -145,8 +155,7 @@ TEST_P(CommandLineError, EndsWithTwoAndTheErrorLine)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Table,
-  CommandLineError,
+  Table, CommandLineError,
   ::testing::Values(
     ErrorCase{{}, "tolvo: error: the following arguments are required: command"},
     ErrorCase{{"-C", "x"}, "tolvo: error: the following arguments are required: command"},
@@ -213,8 +222,7 @@ TEST(CommandLine, TopLevelHelpListsCommandsInOrder)
                            "    requirements        Create .venv and install dependencies\n",
                            "    test                Run tests (default: all tests in tests/)\n",
                            "    build               Build wheel and source distribution\n",
-                           "    clean               Remove build artifacts\n",
-                           "    lint                Run linting\n",
+                           "    clean               Remove build artifacts\n", "    lint                Run linting\n",
                            "    status              Output status information\n",
                            "    config-diff         Compare project's pyproject.toml against template\n",
                            "    init                Initialize a new project\n",

@@ -1,9 +1,7 @@
 #include "tolvo/cli/entry.hpp"
-
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 
 namespace tolvo::cli {

@@ -2,7 +2,6 @@
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,8 +26,7 @@ struct ExtrasCase
 };
 
 class ValidateExtrasTest : public ::testing::TestWithParam<ExtrasCase>
-{
-};
+{};
 
 TEST_P(ValidateExtrasTest, AcceptsDefinedNamesAndNamesTheFirstUnknown)
 {
@@ -46,11 +44,11 @@ TEST_P(ValidateExtrasTest, AcceptsDefinedNamesAndNamesTheFirstUnknown)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  ValidateExtrasTest,
+  Cases, ValidateExtrasTest,
   ::testing::Values(ExtrasCase{{}, ""}, ExtrasCase{{"test", "dev", "test"}, ""},
                     ExtrasCase{{"web", "dev"}, "Unknown extra 'web'. Available: Zed, dev, test, \xc3\xa9t\xc3\xa9"},
-                    ExtrasCase{{"dev", "Test", "web"}, "Unknown extra 'Test'. Available: Zed, dev, test, \xc3\xa9t\xc3\xa9"}));
+                    ExtrasCase{{"dev", "Test", "web"},
+                               "Unknown extra 'Test'. Available: Zed, dev, test, \xc3\xa9t\xc3\xa9"}));
 
 TEST(ValidateExtrasTest, ProjectWithoutGroupsRejectsEveryName)
 {

@@ -1,10 +1,9 @@
 #include "tolvo/cli/grammar.hpp"
-
-#include "support/parse_outcome.hpp"
 #include "tolvo/errors.hpp"
 
-#include <gtest/gtest.h>
+#include "support/parse_outcome.hpp"
 
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace tolvo::cli {
@@ -48,8 +47,7 @@ struct ParseCase
 };
 
 class GrammarParse : public ::testing::TestWithParam<ParseCase>
-{
-};
+{};
 
 TEST_P(GrammarParse, GivesTheValues)
 {
@@ -65,27 +63,25 @@ TEST_P(GrammarParse, GivesTheValues)
   EXPECT_TRUE(outcome.err.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  GrammarParse,
-  ::testing::Values(ParseCase{{}, false, false, "fast", std::nullopt, "all"},
-                    ParseCase{{"--xa"}, true, false, "fast", std::nullopt, "all"},
-                    ParseCase{{"--xb", "--xa"}, true, true, "fast", std::nullopt, "all"},
-                    ParseCase{{"--mode", "slow"}, false, false, "slow", std::nullopt, "all"},
-                    ParseCase{{"--mode=slow"}, false, false, "slow", std::nullopt, "all"},
-                    ParseCase{{"--mo", "slow"}, false, false, "slow", std::nullopt, "all"},
-                    ParseCase{{"--m=slow"}, false, false, "slow", std::nullopt, "all"},
-                    ParseCase{{"-C", "d"}, false, false, "fast", "d", "all"},
-                    ParseCase{{"-Cd"}, false, false, "fast", "d", "all"},
-                    ParseCase{{"-C=d"}, false, false, "fast", "d", "all"},
-                    ParseCase{{"-C", "-"}, false, false, "fast", "-", "all"},
-                    ParseCase{{"--dir", "x y"}, false, false, "fast", "x y", "all"},
-                    ParseCase{{"--dir="}, false, false, "fast", "", "all"},
-                    ParseCase{{"--d=a=b"}, false, false, "fast", "a=b", "all"},
-                    ParseCase{{"one"}, false, false, "fast", std::nullopt, "one"},
-                    ParseCase{{"--xa", "one", "--xb"}, true, true, "fast", std::nullopt, "one"},
-                    ParseCase{{"--", "--xa"}, false, false, "fast", std::nullopt, "--xa"},
-                    ParseCase{{"-"}, false, false, "fast", std::nullopt, "-"}));
+INSTANTIATE_TEST_SUITE_P(Cases, GrammarParse,
+                         ::testing::Values(ParseCase{{}, false, false, "fast", std::nullopt, "all"},
+                                           ParseCase{{"--xa"}, true, false, "fast", std::nullopt, "all"},
+                                           ParseCase{{"--xb", "--xa"}, true, true, "fast", std::nullopt, "all"},
+                                           ParseCase{{"--mode", "slow"}, false, false, "slow", std::nullopt, "all"},
+                                           ParseCase{{"--mode=slow"}, false, false, "slow", std::nullopt, "all"},
+                                           ParseCase{{"--mo", "slow"}, false, false, "slow", std::nullopt, "all"},
+                                           ParseCase{{"--m=slow"}, false, false, "slow", std::nullopt, "all"},
+                                           ParseCase{{"-C", "d"}, false, false, "fast", "d", "all"},
+                                           ParseCase{{"-Cd"}, false, false, "fast", "d", "all"},
+                                           ParseCase{{"-C=d"}, false, false, "fast", "d", "all"},
+                                           ParseCase{{"-C", "-"}, false, false, "fast", "-", "all"},
+                                           ParseCase{{"--dir", "x y"}, false, false, "fast", "x y", "all"},
+                                           ParseCase{{"--dir="}, false, false, "fast", "", "all"},
+                                           ParseCase{{"--d=a=b"}, false, false, "fast", "a=b", "all"},
+                                           ParseCase{{"one"}, false, false, "fast", std::nullopt, "one"},
+                                           ParseCase{{"--xa", "one", "--xb"}, true, true, "fast", std::nullopt, "one"},
+                                           ParseCase{{"--", "--xa"}, false, false, "fast", std::nullopt, "--xa"},
+                                           ParseCase{{"-"}, false, false, "fast", std::nullopt, "-"}));
 
 struct ErrorCase
 {
@@ -94,8 +90,7 @@ struct ErrorCase
 };
 
 class GrammarError : public ::testing::TestWithParam<ErrorCase>
-{
-};
+{};
 
 TEST_P(GrammarError, PrintsUsageAndErrorAndEndsWithTwo)
 {
@@ -107,20 +102,20 @@ TEST_P(GrammarError, PrintsUsageAndErrorAndEndsWithTwo)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  GrammarError,
-  ::testing::Values(
-    ErrorCase{{"--x"}, "prog: error: ambiguous option: --x could match --xa, --xb"},
-    ErrorCase{{"--x=1"}, "prog: error: ambiguous option: --x=1 could match --xa, --xb"},
-    ErrorCase{{"--mode", "medium"}, "prog: error: argument --mode: invalid choice: 'medium' (choose from 'fast', 'slow')"},
-    ErrorCase{{"--mode=Fast"}, "prog: error: argument --mode: invalid choice: 'Fast' (choose from 'fast', 'slow')"},
-    ErrorCase{{"--mode"}, "prog: error: argument --mode: expected one argument"},
-    ErrorCase{{"--mode", "--xa"}, "prog: error: argument --mode: expected one argument"},
-    ErrorCase{{"-C"}, "prog: error: argument -C/--dir: expected one argument"},
-    ErrorCase{{"--xa=1"}, "prog: error: argument --xa: ignored explicit argument '1'"},
-    ErrorCase{{"--bogus"}, "prog: error: unrecognized arguments: --bogus"},
-    ErrorCase{{"-x", "one", "two"}, "prog: error: unrecognized arguments: -x two"},
-    ErrorCase{{"one", "two", "three"}, "prog: error: unrecognized arguments: two three"}));
+  Cases, GrammarError,
+  ::testing::Values(ErrorCase{{"--x"}, "prog: error: ambiguous option: --x could match --xa, --xb"},
+                    ErrorCase{{"--x=1"}, "prog: error: ambiguous option: --x=1 could match --xa, --xb"},
+                    ErrorCase{{"--mode", "medium"},
+                              "prog: error: argument --mode: invalid choice: 'medium' (choose from 'fast', 'slow')"},
+                    ErrorCase{{"--mode=Fast"},
+                              "prog: error: argument --mode: invalid choice: 'Fast' (choose from 'fast', 'slow')"},
+                    ErrorCase{{"--mode"}, "prog: error: argument --mode: expected one argument"},
+                    ErrorCase{{"--mode", "--xa"}, "prog: error: argument --mode: expected one argument"},
+                    ErrorCase{{"-C"}, "prog: error: argument -C/--dir: expected one argument"},
+                    ErrorCase{{"--xa=1"}, "prog: error: argument --xa: ignored explicit argument '1'"},
+                    ErrorCase{{"--bogus"}, "prog: error: unrecognized arguments: --bogus"},
+                    ErrorCase{{"-x", "one", "two"}, "prog: error: unrecognized arguments: -x two"},
+                    ErrorCase{{"one", "two", "three"}, "prog: error: unrecognized arguments: two three"}));
 
 TEST(Grammar, HelpGoesToOutputAndEndsWithZero)
 {
@@ -137,20 +132,19 @@ TEST(Grammar, HelpGoesToOutputAndEndsWithZero)
 TEST(Grammar, HelpHasUsageDescriptionAndSections)
 {
   const Parser parser = sample_parser();
-  EXPECT_EQ(parser.format_help(),
-            "usage: prog [-h] [--xa] [--xb] [--mode {fast,slow}] [-C DIR] [target]\n"
-            "\n"
-            "Sample description.\n"
-            "\n"
-            "positional arguments:\n"
-            "  target              target help\n"
-            "\n"
-            "options:\n"
-            "  -h, --help          show this help message and exit\n"
-            "  --xa                first\n"
-            "  --xb                second\n"
-            "  --mode {fast,slow}  mode help\n"
-            "  -C DIR, --dir DIR   dir help\n");
+  EXPECT_EQ(parser.format_help(), "usage: prog [-h] [--xa] [--xb] [--mode {fast,slow}] [-C DIR] [target]\n"
+                                  "\n"
+                                  "Sample description.\n"
+                                  "\n"
+                                  "positional arguments:\n"
+                                  "  target              target help\n"
+                                  "\n"
+                                  "options:\n"
+                                  "  -h, --help          show this help message and exit\n"
+                                  "  --xa                first\n"
+                                  "  --xb                second\n"
+                                  "  --mode {fast,slow}  mode help\n"
+                                  "  -C DIR, --dir DIR   dir help\n");
 }
 
 TEST(Grammar, VersionPrintsItsTextEvenBeforeOtherErrors)
@@ -236,10 +230,9 @@ TEST(GrammarUsage, WrapsLongUsageUnderTheProgramName)
   }
   parser.add_optional_positional("target", "t", "h");
   const std::string usage = parser.format_usage();
-  EXPECT_EQ(usage,
-            "usage: prog [-h] [--alpha-option ALPHA-OPTION] [--beta-option BETA-OPTION]\n"
-            "            [--gamma-option GAMMA-OPTION] [--delta-option DELTA-OPTION]\n"
-            "            [target]");
+  EXPECT_EQ(usage, "usage: prog [-h] [--alpha-option ALPHA-OPTION] [--beta-option BETA-OPTION]\n"
+                   "            [--gamma-option GAMMA-OPTION] [--delta-option DELTA-OPTION]\n"
+                   "            [target]");
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <unistd.h>
 
@@ -28,12 +27,10 @@ TEST_P(ProjectName, AcceptsOnlyPlainPathsInsideTheProject)
 
 INSTANTIATE_TEST_SUITE_P(
   Cases, ProjectName,
-  ::testing::Values(NameCase{"demo", true}, NameCase{"my-project", true},
-                    NameCase{"My Project", true}, NameCase{"a/b", true},
-                    NameCase{"a..b", true}, NameCase{"..a", true}, NameCase{"", false},
-                    NameCase{"/abs", false}, NameCase{"/", false}, NameCase{"..", false},
-                    NameCase{"../up", false}, NameCase{"a/../b", false},
-                    NameCase{"a/..", false}, NameCase{"a/../../x", false},
+  ::testing::Values(NameCase{"demo", true}, NameCase{"my-project", true}, NameCase{"My Project", true},
+                    NameCase{"a/b", true}, NameCase{"a..b", true}, NameCase{"..a", true}, NameCase{"", false},
+                    NameCase{"/abs", false}, NameCase{"/", false}, NameCase{"..", false}, NameCase{"../up", false},
+                    NameCase{"a/../b", false}, NameCase{"a/..", false}, NameCase{"a/../../x", false},
                     // One line of UTF-8 text without quotes: it also stands
                     // between quotes in pyproject.toml and the workflow file.
                     NameCase{"caf\xc3\xa9", true}, NameCase{"a: b #c", true}, NameCase{"a\nb", false},

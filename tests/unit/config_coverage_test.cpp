@@ -4,7 +4,6 @@
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -20,8 +19,7 @@ struct CoverCase
 };
 
 class Coverage : public ::testing::TestWithParam<CoverCase>
-{
-};
+{};
 
 TEST_P(Coverage, JudgesOnePair)
 {
@@ -37,16 +35,16 @@ TEST_P(Coverage, JudgesOnePair)
 INSTANTIATE_TEST_SUITE_P(
   Table, Coverage,
   ::testing::Values(
-    CoverCase{"pytest", "pytest>=8", true}, CoverCase{"pytest", "pytest", true}, CoverCase{"pytest", "pytest==8.0", true},
-    CoverCase{"setuptools>=61", "setuptools>=70", true}, CoverCase{"setuptools>=61", "setuptools==70.0", true},
-    CoverCase{"setuptools>=61", "setuptools>=60", false}, CoverCase{"setuptools>=61", "setuptools", false},
-    CoverCase{"foo==1.0", "foo==1.0", true}, CoverCase{"foo==1.0", "foo==1.0.0", false},
-    CoverCase{"foo==1.0", "foo>=1.0", true}, CoverCase{"foo==1.0", "foo>=1.2", true},
-    CoverCase{"foo==1.0", "foo>=0.9", false}, CoverCase{"foo<2", "foo>=5", true}, CoverCase{"foo!=3", "foo", true},
-    CoverCase{"Foo_Bar.baz", "foo-bar-baz", true}, CoverCase{"foo[a]", "foo", false},
-    CoverCase{"foo[a]", "foo[a,b]", true}, CoverCase{"foo", "foo[a]", true}, CoverCase{"foo", "bar", false},
-    CoverCase{"foo", "foo; python_version >= '3.8'", true}, CoverCase{"foo", "foo; sys_platform == 'linux'", false},
-    CoverCase{"foo", "foo; platform_system == 'Linux'", false},
+    CoverCase{"pytest", "pytest>=8", true}, CoverCase{"pytest", "pytest", true},
+    CoverCase{"pytest", "pytest==8.0", true}, CoverCase{"setuptools>=61", "setuptools>=70", true},
+    CoverCase{"setuptools>=61", "setuptools==70.0", true}, CoverCase{"setuptools>=61", "setuptools>=60", false},
+    CoverCase{"setuptools>=61", "setuptools", false}, CoverCase{"foo==1.0", "foo==1.0", true},
+    CoverCase{"foo==1.0", "foo==1.0.0", false}, CoverCase{"foo==1.0", "foo>=1.0", true},
+    CoverCase{"foo==1.0", "foo>=1.2", true}, CoverCase{"foo==1.0", "foo>=0.9", false},
+    CoverCase{"foo<2", "foo>=5", true}, CoverCase{"foo!=3", "foo", true}, CoverCase{"Foo_Bar.baz", "foo-bar-baz", true},
+    CoverCase{"foo[a]", "foo", false}, CoverCase{"foo[a]", "foo[a,b]", true}, CoverCase{"foo", "foo[a]", true},
+    CoverCase{"foo", "bar", false}, CoverCase{"foo", "foo; python_version >= '3.8'", true},
+    CoverCase{"foo", "foo; sys_platform == 'linux'", false}, CoverCase{"foo", "foo; platform_system == 'Linux'", false},
     CoverCase{"foo; sys_platform == 'linux'", "foo; sys_platform == 'linux'", true},
     CoverCase{"foo; sys_platform == 'linux'", "foo; platform_system == 'Linux'", true},
     CoverCase{"foo; sys_platform == 'aix'", "foo; sys_platform == 'linux'", true},
@@ -56,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Coverage, EntriesAreNeverCombined)
 {
-  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"foo"}, {"foo; sys_platform == 'linux'", "foo; sys_platform != 'linux'"},
-                                                 ">=3.10"),
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by(
+              {"foo"}, {"foo; sys_platform == 'linux'", "foo; sys_platform != 'linux'"}, ">=3.10"),
             Strings{"foo"});
 }
 
@@ -66,8 +64,10 @@ TEST(Coverage, ReportOrderGroupsByCanonicalName)
   EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"a", "b", "A"}, {}, ">=3.10"), (Strings{"a", "A", "b"}));
   EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"foo >= 1.0 , < 2", "foo>=1"}, {"bar"}, ">=3.10"),
             (Strings{"foo<2,>=1.0", "foo>=1"}));
-  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"x>=2", "x>=2"}, {"x>=1"}, ">=3.10"), (Strings{"x>=2", "x>=2"}));
-  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"Foo_Bar>=9"}, {"foo-bar>=1"}, ">=3.10"), Strings{"Foo_Bar>=9"});
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"x>=2", "x>=2"}, {"x>=1"}, ">=3.10"),
+            (Strings{"x>=2", "x>=2"}));
+  EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"Foo_Bar>=9"}, {"foo-bar>=1"}, ">=3.10"),
+            Strings{"Foo_Bar>=9"});
 }
 
 TEST(Coverage, EmptyExpectedStillParsesActual)
@@ -112,8 +112,10 @@ TEST(SpecifierCovers, Table)
 
 TEST(GetMinVersion, FirstLowerBoundOrPin)
 {
-  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet("<3,==2.1,>=1")), std::optional<std::string>("2.1"));
-  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet(">= v1.0 ,==2")), std::optional<std::string>("v1.0"));
+  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet("<3,==2.1,>=1")),
+            std::optional<std::string>("2.1"));
+  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet(">= v1.0 ,==2")),
+            std::optional<std::string>("v1.0"));
   EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet("<3,!=2,~=1.0,>1")), std::nullopt);
 }
 
@@ -125,9 +127,9 @@ TEST(MarkerEnvironments, UseTheMinimumPython)
   const char* systems[] = {"Linux", "Darwin", "Win32"};
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(envs[i], (std::map<std::string, std::string>{{"python_version", "3.11.2"},
-                                                          {"python_full_version", "3.11.2.0"},
-                                                          {"sys_platform", platforms[i]},
-                                                          {"platform_system", systems[i]}}));
+                                                           {"python_full_version", "3.11.2.0"},
+                                                           {"sys_platform", platforms[i]},
+                                                           {"platform_system", systems[i]}}));
   }
   auto pinned = tolvo::config::_generate_marker_environments("==3.11");
   EXPECT_EQ(pinned[0].at("python_version"), "==3.11");

@@ -2,7 +2,6 @@
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 
 namespace tolvo::config {
@@ -42,8 +41,7 @@ struct ResolveCase
 };
 
 class ResolveGroup : public ::testing::TestWithParam<ResolveCase>
-{
-};
+{};
 
 TEST_P(ResolveGroup, ExpandsIncludesDepthFirstByNormalisedName)
 {

@@ -1,7 +1,7 @@
 #include "tolvo/config/pyproject.hpp"
+#include "tolvo/errors.hpp"
 
 #include "support/scoped_temp_dir.hpp"
-#include "tolvo/errors.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -100,8 +100,7 @@ void PrintTo(const FailureCase& c, std::ostream* os)
 }
 
 class ProjectConfigFailure : public testing::TestWithParam<FailureCase>
-{
-};
+{};
 
 TEST_P(ProjectConfigFailure, RaisesTheRightKindWithItsMessage)
 {
@@ -132,8 +131,7 @@ const auto pyright = [](const ProjectConfig& c) { (void)c.pyright_exclude(); };
 const auto python = [](const ProjectConfig& c) { (void)c.requires_python(); };
 
 INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  ProjectConfigFailure,
+  Cases, ProjectConfigFailure,
   testing::Values(
     FailureCase{"no_project_name", "", name, "missing-key", "missing key 'project' in pyproject.toml"},
     FailureCase{"no_project_extras", "", extras, "missing-key", "missing key 'project' in pyproject.toml"},
@@ -143,9 +141,11 @@ INSTANTIATE_TEST_SUITE_P(
     FailureCase{"name_bool", "[project]\nname = true\n", name, "assertion", "True"},
     FailureCase{"extras_array", "[project]\noptional-dependencies = ['a']\n", extras, "assertion", "['a']"},
     FailureCase{"no_build_system", "", requires_, "missing-key", "missing key 'build-system' in pyproject.toml"},
-    FailureCase{"no_requires", "[build-system]\n", requires_, "missing-key", "missing key 'requires' in pyproject.toml"},
+    FailureCase{"no_requires", "[build-system]\n", requires_, "missing-key",
+                "missing key 'requires' in pyproject.toml"},
     FailureCase{"requires_string", "[build-system]\nrequires = 'setuptools'\n", requires_, "assertion", "'setuptools'"},
-    FailureCase{"no_backend", "[build-system]\n", backend, "missing-key", "missing key 'build-backend' in pyproject.toml"},
+    FailureCase{"no_backend", "[build-system]\n", backend, "missing-key",
+                "missing key 'build-backend' in pyproject.toml"},
     FailureCase{"no_tool_ruff", "", ruff, "missing-key", "missing key 'tool' in pyproject.toml"},
     FailureCase{"no_tool_pyright", "", pyright, "missing-key", "missing key 'tool' in pyproject.toml"},
     FailureCase{"ruff_not_table", "[tool]\nruff = [1, 2.5]\n", ruff, "assertion", "[1, 2.5]"},
@@ -191,8 +191,7 @@ void PrintTo(const ContextCase& c, std::ostream* os)
 }
 
 class ProjectConfigFailureContext : public testing::TestWithParam<ContextCase>
-{
-};
+{};
 
 TEST_P(ProjectConfigFailureContext, NamesTheKeyPath)
 {
@@ -207,8 +206,7 @@ TEST_P(ProjectConfigFailureContext, NamesTheKeyPath)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  ProjectConfigFailureContext,
+  Cases, ProjectConfigFailureContext,
   testing::Values(
     ContextCase{"version_int", "[project]\nversion = 1\n", version, "<stream>: 'project.version' is not a string"},
     ContextCase{"name_bool", "[project]\nname = true\n", name, "<stream>: 'project.name' is not a string"},
@@ -275,8 +273,7 @@ TEST(ProjectConfig, InvalidTomlNamesTheFaultAndPosition)
 // build and the pyproject fuzz target), and one opening a table name into
 // a failed assertion, instead of giving a parse error.
 class ProjectConfigNonAscii : public testing::TestWithParam<const char*>
-{
-};
+{};
 
 TEST_P(ProjectConfigNonAscii, OutsideStringsIsInvalidToml)
 {
@@ -289,16 +286,18 @@ TEST_P(ProjectConfigNonAscii, OutsideStringsIsInvalidToml)
 }
 
 INSTANTIATE_TEST_SUITE_P(ProjectConfig, ProjectConfigNonAscii,
-                         testing::Values("[bj\xef\xbb\xb0naersx =i",  // U+FEF0, the fuzzer's input
-                                         "\xc3\xa9 = 1\n",            // U+00E9 starting a key
+                         testing::Values("[bj\xef\xbb\xb0naersx =i", // U+FEF0, the fuzzer's input
+                                         "\xc3\xa9 = 1\n",           // U+00E9 starting a key
                                          "[project]\nname = caf\xc3\xa9\n",
-                                         "a = 1 \xe3\x80\x81\n",      // U+3001, beside the ideographic space
+                                         "a = 1 \xe3\x80\x81\n", // U+3001, beside the ideographic space
                                          "[\xc2\xa7]\n"));
 
 TEST(ProjectConfig, NonAsciiAfterALineEndingBackslashIsText)
 {
-  const ProjectConfig config = from_text("[project]\nname = \"\"\"\\\n  \xc2\xa7" "demo\"\"\"\n");
-  EXPECT_EQ(config.name(), "\xc2\xa7" "demo");
+  const ProjectConfig config = from_text("[project]\nname = \"\"\"\\\n  \xc2\xa7"
+                                         "demo\"\"\"\n");
+  EXPECT_EQ(config.name(), "\xc2\xa7"
+                           "demo");
 }
 
 TEST(ProjectConfigSearch, FindsTheNearestFileUpward)
@@ -342,7 +341,7 @@ TEST(ProjectConfigSearch, NoFileAnywhereIsNotFound)
 {
   ScopedTempDir dir;
   // /tmp and / have no pyproject.toml on a sane machine; skip if they do.
-  for (auto p = dir.path().parent_path(); ; p = p.parent_path()) {
+  for (auto p = dir.path().parent_path();; p = p.parent_path()) {
     if (std::filesystem::exists(p / "pyproject.toml")) {
       GTEST_SKIP() << "an ancestor holds a pyproject.toml";
     }

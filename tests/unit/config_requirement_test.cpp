@@ -3,7 +3,6 @@
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace {
@@ -15,28 +14,26 @@ struct TextCase
 };
 
 class RequirementText : public ::testing::TestWithParam<TextCase>
-{
-};
+{};
 
 TEST_P(RequirementText, Normalises)
 {
   EXPECT_EQ(tolvo::config::Requirement(GetParam().text).str(), GetParam().normal);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-  Table, RequirementText,
-  ::testing::Values(TextCase{"foo >= 1.0 , < 2", "foo<2,>=1.0"}, TextCase{"pytest", "pytest"},
-                    TextCase{" Foo_Bar.baz [b, a] (>=1)", "Foo_Bar.baz[a,b]>=1"},
-                    TextCase{"foo[]", "foo"}, TextCase{"foo==1.0.*", "foo==1.0.*"},
-                    TextCase{"foo>=v1.0", "foo>=v1.0"},
-                    TextCase{"foo; python_version >= '3.8'", "foo; python_version >= \"3.8\""},
-                    TextCase{"foo >=1 ;os_name=='nt'", "foo>=1; os_name == \"nt\""},
-                    TextCase{"foo @ https://x/y.whl", "foo @ https://x/y.whl"},
-                    TextCase{"foo[a] @ https://x/y.whl ; os_name=='nt'", "foo[a] @ https://x/y.whl ; os_name == \"nt\""}));
+INSTANTIATE_TEST_SUITE_P(Table, RequirementText,
+                         ::testing::Values(TextCase{"foo >= 1.0 , < 2", "foo<2,>=1.0"}, TextCase{"pytest", "pytest"},
+                                           TextCase{" Foo_Bar.baz [b, a] (>=1)", "Foo_Bar.baz[a,b]>=1"},
+                                           TextCase{"foo[]", "foo"}, TextCase{"foo==1.0.*", "foo==1.0.*"},
+                                           TextCase{"foo>=v1.0", "foo>=v1.0"},
+                                           TextCase{"foo; python_version >= '3.8'", "foo; python_version >= \"3.8\""},
+                                           TextCase{"foo >=1 ;os_name=='nt'", "foo>=1; os_name == \"nt\""},
+                                           TextCase{"foo @ https://x/y.whl", "foo @ https://x/y.whl"},
+                                           TextCase{"foo[a] @ https://x/y.whl ; os_name=='nt'",
+                                                    "foo[a] @ https://x/y.whl ; os_name == \"nt\""}));
 
 class InvalidRequirement : public ::testing::TestWithParam<std::string>
-{
-};
+{};
 
 TEST_P(InvalidRequirement, ThrowsNamingText)
 {

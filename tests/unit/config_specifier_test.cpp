@@ -2,15 +2,13 @@
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
 namespace {
 
 class ValidSpecifier : public ::testing::TestWithParam<std::string>
-{
-};
+{};
 
 TEST_P(ValidSpecifier, Parses)
 {
@@ -18,13 +16,11 @@ TEST_P(ValidSpecifier, Parses)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ValidSpecifier,
-                         ::testing::Values("==1.0", "== 1.0", "==1.0.*", "!=1.*", "==1.0+local", "!=1.0+local",
-                                           "~=1.0", "~=1.0a1", ">=1!2.0", "<2.0.dev1", "===foo-bar", "===1.0+x",
-                                           ">v1.0.post1"));
+                         ::testing::Values("==1.0", "== 1.0", "==1.0.*", "!=1.*", "==1.0+local", "!=1.0+local", "~=1.0",
+                                           "~=1.0a1", ">=1!2.0", "<2.0.dev1", "===foo-bar", "===1.0+x", ">v1.0.post1"));
 
 class InvalidSpecifier : public ::testing::TestWithParam<std::string>
-{
-};
+{};
 
 TEST_P(InvalidSpecifier, Throws)
 {
@@ -69,29 +65,27 @@ struct ContainsCase
 };
 
 class SpecifierContains : public ::testing::TestWithParam<ContainsCase>
-{
-};
+{};
 
 TEST_P(SpecifierContains, MatchesPep440)
 {
   const auto& c = GetParam();
-  EXPECT_EQ(tolvo::config::SpecifierSet(c.spec).contains(tolvo::config::Version(c.version)), c.expected) << c.spec << " " << c.version;
+  EXPECT_EQ(tolvo::config::SpecifierSet(c.spec).contains(tolvo::config::Version(c.version)), c.expected)
+    << c.spec << " " << c.version;
 }
 
 INSTANTIATE_TEST_SUITE_P(
   Table, SpecifierContains,
-  ::testing::Values(ContainsCase{"==1.0", "1.0.0", true}, ContainsCase{"==1.0", "1.0+local", true},
-                    ContainsCase{"==1.0+a", "1.0", false}, ContainsCase{"==1.*", "1.9.post1", true},
-                    ContainsCase{"==1.0.*", "1", true}, ContainsCase{"==1.1.*", "1.10", false},
-                    ContainsCase{"!=1.*", "2.0", true}, ContainsCase{"~=2.2", "2.9", true},
-                    ContainsCase{"~=2.2", "3.0", false}, ContainsCase{"~=2.2.1", "2.3", false},
-                    ContainsCase{"~=2.2.1", "2.2.5", true}, ContainsCase{"<2.0", "2.0a1", false},
-                    ContainsCase{"<2.0", "1.9", true}, ContainsCase{">1.0", "1.0.post1", false},
-                    ContainsCase{">1.0", "1.0+l", false}, ContainsCase{">1.0", "1.1", true},
-                    ContainsCase{">=1.0", "1.0+l", true}, ContainsCase{"<=1.0", "1.0+l", true},
-                    ContainsCase{"===1.0", "1.0", true}, ContainsCase{"===1.0", "1.0.0", false},
-                    ContainsCase{">=1.0,<2", "1.5", true}, ContainsCase{">=1.0,<2", "2.5", false},
-                    ContainsCase{">=1.0", "2.0a1", true}, ContainsCase{"", "2.0a1", true}));
+  ::testing::Values(
+    ContainsCase{"==1.0", "1.0.0", true}, ContainsCase{"==1.0", "1.0+local", true},
+    ContainsCase{"==1.0+a", "1.0", false}, ContainsCase{"==1.*", "1.9.post1", true}, ContainsCase{"==1.0.*", "1", true},
+    ContainsCase{"==1.1.*", "1.10", false}, ContainsCase{"!=1.*", "2.0", true}, ContainsCase{"~=2.2", "2.9", true},
+    ContainsCase{"~=2.2", "3.0", false}, ContainsCase{"~=2.2.1", "2.3", false}, ContainsCase{"~=2.2.1", "2.2.5", true},
+    ContainsCase{"<2.0", "2.0a1", false}, ContainsCase{"<2.0", "1.9", true}, ContainsCase{">1.0", "1.0.post1", false},
+    ContainsCase{">1.0", "1.0+l", false}, ContainsCase{">1.0", "1.1", true}, ContainsCase{">=1.0", "1.0+l", true},
+    ContainsCase{"<=1.0", "1.0+l", true}, ContainsCase{"===1.0", "1.0", true}, ContainsCase{"===1.0", "1.0.0", false},
+    ContainsCase{">=1.0,<2", "1.5", true}, ContainsCase{">=1.0,<2", "2.5", false}, ContainsCase{">=1.0", "2.0a1", true},
+    ContainsCase{"", "2.0a1", true}));
 
 struct PrereleaseCase
 {
@@ -102,8 +96,7 @@ struct PrereleaseCase
 };
 
 class PrereleaseRule : public ::testing::TestWithParam<PrereleaseCase>
-{
-};
+{};
 
 TEST_P(PrereleaseRule, AdmittedOnlyWhenAsked)
 {

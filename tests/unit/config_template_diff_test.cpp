@@ -4,9 +4,8 @@
 #include "tolvo/platform/python_repr.hpp"
 #include "tolvo/platform/text.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -46,13 +45,14 @@ TEST_P(DiffLists, ReportsOnlyMissingEntriesShowingBothListsWhole)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-  Cases, DiffLists,
-  ::testing::Values(ListCase{std::nullopt, std::nullopt, false}, ListCase{V{}, std::nullopt, false},
-                    ListCase{std::nullopt, V{"a"}, false}, ListCase{V{"a", "b"}, V{"b", "a"}, false},
-                    ListCase{V{"a", "a"}, V{"a"}, false}, ListCase{V{"a"}, V{"a", "extra"}, false},
-                    ListCase{V{"a", "b"}, V{"a"}, true}, ListCase{V{"a"}, std::nullopt, true},
-                    ListCase{V{"a"}, V{}, true}, ListCase{V{"it's"}, V{"x\\y"}, true}));
+INSTANTIATE_TEST_SUITE_P(Cases, DiffLists,
+                         ::testing::Values(ListCase{std::nullopt, std::nullopt, false},
+                                           ListCase{V{}, std::nullopt, false}, ListCase{std::nullopt, V{"a"}, false},
+                                           ListCase{V{"a", "b"}, V{"b", "a"}, false},
+                                           ListCase{V{"a", "a"}, V{"a"}, false},
+                                           ListCase{V{"a"}, V{"a", "extra"}, false},
+                                           ListCase{V{"a", "b"}, V{"a"}, true}, ListCase{V{"a"}, std::nullopt, true},
+                                           ListCase{V{"a"}, V{}, true}, ListCase{V{"it's"}, V{"x\\y"}, true}));
 
 TEST(DiffListsDisplay, UsesPythonLiterals)
 {
@@ -139,9 +139,9 @@ TEST_F(Diff, MissingRequiresPythonSkipsTestAndBuildChecks)
   project.build_requires = std::vector<std::string>{};
   project.ruff = std::vector<std::string>{};
   const DiffFindings findings = run(project);
-  EXPECT_EQ(findings.lines, (V{"Error: 'pyproject.toml' does not specify a 'requires-python' value.",
-                               "tool.ruff.exclude: expected " + python_list_display(*m_template.ruff_exclude()) +
-                                 ", got []"}));
+  EXPECT_EQ(findings.lines,
+            (V{"Error: 'pyproject.toml' does not specify a 'requires-python' value.",
+               "tool.ruff.exclude: expected " + python_list_display(*m_template.ruff_exclude()) + ", got []"}));
   EXPECT_EQ(findings.status, 2);
 }
 
@@ -166,13 +166,12 @@ TEST_F(Diff, BuildFindingSetsCountToOne)
   project.backend = "flit_core.buildapi";
   project.pyright = std::vector<std::string>{};
   const DiffFindings findings = run(project);
-  EXPECT_EQ(findings.lines,
-            (V{"Error: 'test' optional dependency group is missing.",
-               "build-system.requires: missing coverage for " +
-                 tolvo::platform::join(m_template.build_system_requires(), ", "),
-               "build-system.build-backend: expected " + m_template.build_backend() + ", got flit_core.buildapi",
-               "tool.pyright.exclude: expected " + python_list_display(*m_template.pyright_exclude()) +
-                 ", got []"}));
+  EXPECT_EQ(
+    findings.lines,
+    (V{"Error: 'test' optional dependency group is missing.",
+       "build-system.requires: missing coverage for " + tolvo::platform::join(m_template.build_system_requires(), ", "),
+       "build-system.build-backend: expected " + m_template.build_backend() + ", got flit_core.buildapi",
+       "tool.pyright.exclude: expected " + python_list_display(*m_template.pyright_exclude()) + ", got []"}));
   // Missing group (1), reset to 1 by the build requirements and the backend,
   // plus the pyright list.
   EXPECT_EQ(findings.status, 2);

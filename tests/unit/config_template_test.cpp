@@ -4,7 +4,6 @@
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 #include <string>
 
@@ -28,16 +27,16 @@ TEST_P(FillTemplate, ReplacesPlaceholdersAndDoubledBraces)
   EXPECT_EQ(fill_template("t.tpl", GetParam().text, values), GetParam().filled);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-  Cases, FillTemplate,
-  ::testing::Values(FillCase{"", ""}, FillCase{"plain text", "plain text"},
-                    FillCase{"{name}", "demo"}, FillCase{"a{name}b{name}c", "ademobdemoc"},
-                    FillCase{"[{empty}]", "[]"},
-                    // A value is inserted as it is, never filled again.
-                    FillCase{"{braces}", "{x}"}, FillCase{"{{", "{"}, FillCase{"}}", "}"},
-                    FillCase{"{{name}}", "{name}"}, FillCase{"{{{name}}}", "{demo}"},
-                    FillCase{"x = {{ a = \"{name}\" }}", "x = { a = \"demo\" }"},
-                    FillCase{"\xc3\xa9{name}\n", "\xc3\xa9" "demo\n"}));
+INSTANTIATE_TEST_SUITE_P(Cases, FillTemplate,
+                         ::testing::Values(FillCase{"", ""}, FillCase{"plain text", "plain text"},
+                                           FillCase{"{name}", "demo"}, FillCase{"a{name}b{name}c", "ademobdemoc"},
+                                           FillCase{"[{empty}]", "[]"},
+                                           // A value is inserted as it is, never filled again.
+                                           FillCase{"{braces}", "{x}"}, FillCase{"{{", "{"}, FillCase{"}}", "}"},
+                                           FillCase{"{{name}}", "{name}"}, FillCase{"{{{name}}}", "{demo}"},
+                                           FillCase{"x = {{ a = \"{name}\" }}", "x = { a = \"demo\" }"},
+                                           FillCase{"\xc3\xa9{name}\n", "\xc3\xa9"
+                                                                        "demo\n"}));
 
 struct FaultCase
 {
@@ -63,16 +62,12 @@ TEST_P(FillTemplateFault, ThrowsValueErrorNamingTemplateAndFault)
 
 INSTANTIATE_TEST_SUITE_P(
   Cases, FillTemplateFault,
-  ::testing::Values(FaultCase{"{other}", "unknown placeholder 'other'"},
-                    FaultCase{"{}", "unknown placeholder ''"},
+  ::testing::Values(FaultCase{"{other}", "unknown placeholder 'other'"}, FaultCase{"{}", "unknown placeholder ''"},
                     FaultCase{"{Name}", "unknown placeholder 'Name'"},
-                    FaultCase{"{name!r}", "unknown placeholder 'name!r'"},
-                    FaultCase{"{", "unpaired '{' at offset 0"},
+                    FaultCase{"{name!r}", "unknown placeholder 'name!r'"}, FaultCase{"{", "unpaired '{' at offset 0"},
                     FaultCase{"ab{name", "unpaired '{' at offset 2"},
-                    FaultCase{"{na{name}", "unpaired '{' at offset 0"},
-                    FaultCase{"}", "single '}' at offset 0"},
-                    FaultCase{"{name}}", "single '}' at offset 6"},
-                    FaultCase{"{{{", "unpaired '{' at offset 2"}));
+                    FaultCase{"{na{name}", "unpaired '{' at offset 0"}, FaultCase{"}", "single '}' at offset 0"},
+                    FaultCase{"{name}}", "single '}' at offset 6"}, FaultCase{"{{{", "unpaired '{' at offset 2"}));
 
 struct EscapeCase
 {
@@ -130,8 +125,8 @@ TEST(ReadTemplate, UnknownTemplateIsNotFound)
 // Each placeholder of a built-in template is used and lands where it should.
 TEST(BuiltInTemplates, PyprojectUsesEveryPlaceholderAndParses)
 {
-  const TemplateValues values{{"name", "demo_pkg"},     {"description", "A demo"},
-                              {"author_name", "Ann"},   {"author_email", "ann@example.org"},
+  const TemplateValues values{{"name", "demo_pkg"},    {"description", "A demo"},
+                              {"author_name", "Ann"},  {"author_email", "ann@example.org"},
                               {"license_spdx", "MIT"}, {"python_version", ">=3.11"}};
   const std::string filled =
     fill_template("pyproject.toml.tpl", tolvo::config::read_template("pyproject.toml.tpl"), values);
@@ -159,8 +154,7 @@ TEST(BuiltInTemplates, PyprojectUsesEveryPlaceholderAndParses)
 TEST(BuiltInTemplates, PyprojectRejectsAMissingPlaceholderValue)
 {
   const std::string text = tolvo::config::read_template("pyproject.toml.tpl");
-  const char* names[] = {"name",         "description",  "author_name",
-                         "author_email", "license_spdx", "python_version"};
+  const char* names[] = {"name", "description", "author_name", "author_email", "license_spdx", "python_version"};
   for (const char* left_out : names) {
     TemplateValues values;
     for (const char* name : names) {
@@ -168,20 +162,18 @@ TEST(BuiltInTemplates, PyprojectRejectsAMissingPlaceholderValue)
         values[name] = "v";
       }
     }
-    EXPECT_THROW(fill_template("pyproject.toml.tpl", text, values), tolvo::ValueError)
-      << left_out;
+    EXPECT_THROW(fill_template("pyproject.toml.tpl", text, values), tolvo::ValueError) << left_out;
   }
 }
 
 TEST(BuiltInTemplates, WorkflowUsesProjectName)
 {
-  const std::string filled = fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"),
-                                           {{"project_name", "demo_pkg"}});
+  const std::string filled =
+    fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"), {{"project_name", "demo_pkg"}});
   EXPECT_NE(filled.find("demo_pkg"), std::string::npos);
   // The workflow has no literal braces, so none survive filling.
   EXPECT_EQ(filled.find_first_of("{}"), std::string::npos);
-  EXPECT_THROW(fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"), {}),
-               tolvo::ValueError);
+  EXPECT_THROW(fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"), {}), tolvo::ValueError);
 }
 
 } // namespace

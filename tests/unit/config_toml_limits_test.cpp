@@ -1,10 +1,8 @@
-#include "tolvo/config/toml_limits.hpp"
-
 #include "tolvo/config/pyproject.hpp"
+#include "tolvo/config/toml_limits.hpp"
 #include "tolvo/errors.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 #include <string>
 
@@ -43,8 +41,7 @@ void PrintTo(const LimitCase& c, std::ostream* os)
 }
 
 class TomlLimits : public testing::TestWithParam<LimitCase>
-{
-};
+{};
 
 TEST_P(TomlLimits, RefusesOnlyWhatGoesBeyondWithItsPosition)
 {
@@ -63,7 +60,8 @@ TEST_P(TomlLimits, RefusesOnlyWhatGoesBeyondWithItsPosition)
   }
 }
 
-const std::string TOO_MANY_PARTS = "pyproject.toml: too deep to read: a dotted key or table header of more than 64 parts";
+const std::string TOO_MANY_PARTS =
+  "pyproject.toml: too deep to read: a dotted key or table header of more than 64 parts";
 const std::string TOO_DEEP = "pyproject.toml: too deep to read: arrays and inline tables nested more than 32 deep";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -83,14 +81,15 @@ INSTANTIATE_TEST_SUITE_P(
               TOO_MANY_PARTS + " (line 1, column 134)"},
     LimitCase{"nesting_at_limit", "x = " + repeat("[", TOML_MAX_NESTING) + repeat("]", TOML_MAX_NESTING) + "\n", ""},
     LimitCase{"arrays_beyond", "a = 1\nx = " + repeat("[", TOML_MAX_NESTING + 1), TOO_DEEP + " (line 2, column 37)"},
-    LimitCase{"inline_tables_beyond", "x = " + repeat("{a = ", TOML_MAX_NESTING + 1), TOO_DEEP + " (line 1, column 165)"},
+    LimitCase{"inline_tables_beyond", "x = " + repeat("{a = ", TOML_MAX_NESTING + 1),
+              TOO_DEEP + " (line 1, column 165)"},
     LimitCase{"arrays_over_lines_beyond", "x = " + repeat("[\n", TOML_MAX_NESTING + 1),
               TOO_DEEP + " (line 33, column 1)"},
     // Brackets and dots in strings and comments are text, not structure.
     LimitCase{"strings_and_comments_within",
               "a = \"" + repeat("[k.", 100) + "\\\"" + repeat("{", 100) + "\"\n" + "b = '" + repeat("[.k", 100) +
-                "'\n" + "c = \"\"\"\n" + repeat("[{.k\\\"\"\"", 100) + "\n\"\"\"\n" + "d = '''" +
-                repeat("[.k\n", 100) + "'''\n" + "# " + repeat("[.k", 100) + "\n" + "e = [1.5, 2.5]\n",
+                "'\n" + "c = \"\"\"\n" + repeat("[{.k\\\"\"\"", 100) + "\n\"\"\"\n" + "d = '''" + repeat("[.k\n", 100) +
+                "'''\n" + "# " + repeat("[.k", 100) + "\n" + "e = [1.5, 2.5]\n",
               ""}),
   [](const testing::TestParamInfo<LimitCase>& case_info) { return std::string(case_info.param.label); });
 
@@ -101,8 +100,7 @@ TEST(TomlLimits, TheDeepestDocumentWithinTheLimitsParses)
 {
   const std::string key = dotted(TOML_MAX_KEY_PARTS);
   const std::string document = "[project." + dotted(TOML_MAX_KEY_PARTS - 1) + "]\n" + key + " = " +
-                               repeat("{" + key + " = ", TOML_MAX_NESTING) + "1" +
-                               repeat("}", TOML_MAX_NESTING) + "\n";
+                               repeat("{" + key + " = ", TOML_MAX_NESTING) + "1" + repeat("}", TOML_MAX_NESTING) + "\n";
   std::istringstream stream(document);
   const tolvo::config::ProjectConfig config(stream);
   EXPECT_THROW((void)config.name(), tolvo::MissingKeyError);

@@ -10,7 +10,6 @@
 #include "support/scoped_temp_dir.hpp"
 
 #include <gtest/gtest.h>
-
 #include <tuple>
 
 namespace tolvo::lint {
@@ -88,11 +87,7 @@ TEST(LintProgressLines, EveryLineFitsOneRowOfANarrowTerminal)
 TEST(LintPythonpath, ModulePathFirstThenTheExistingParts)
 {
   const std::vector<std::tuple<std::optional<std::string>, std::string>> cases = {
-    {std::nullopt, "/m:"},
-    {"", "/m:"},
-    {"/a", "/m:/a"},
-    {"/a:/b", "/m:/a:/b"},
-    {"/a::/b:", "/m:/a::/b:"},
+    {std::nullopt, "/m:"}, {"", "/m:"}, {"/a", "/m:/a"}, {"/a:/b", "/m:/a:/b"}, {"/a::/b:", "/m:/a::/b:"},
   };
   for (const auto& [existing, expected] : cases) {
     EXPECT_EQ(lint_pythonpath("/m", existing), expected);
@@ -105,8 +100,7 @@ TEST(ModulePath, SitePackagesThenRepositorySourcesThenExecutableDirectory)
   const fs::path root = temp.path();
   fs::create_directories(root / "venv/bin");
   fs::create_directories(root / "venv/lib/python3.11/site-packages/tolvo");
-  EXPECT_EQ(module_path_for_executable(root / "venv/bin/tolvo"),
-            (root / "venv/lib/python3.11/site-packages").string());
+  EXPECT_EQ(module_path_for_executable(root / "venv/bin/tolvo"), (root / "venv/lib/python3.11/site-packages").string());
 
   fs::create_directories(root / "repo/build");
   fs::create_directories(root / "repo/python/tolvo");

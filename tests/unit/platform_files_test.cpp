@@ -1,8 +1,8 @@
+#include "tolvo/errors.hpp"
 #include "tolvo/platform/files.hpp"
 #include "tolvo/platform/tree_walk.hpp"
 
 #include "support/scoped_temp_dir.hpp"
-#include "tolvo/errors.hpp"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -16,8 +16,7 @@ namespace fs = std::filesystem;
 using tolvo::testing::ScopedTempDir;
 
 class NameMatchesTest : public ::testing::TestWithParam<std::tuple<const char*, const char*, bool>>
-{
-};
+{};
 
 TEST_P(NameMatchesTest, MatchesWholeNameWithCase)
 {
@@ -25,16 +24,13 @@ TEST_P(NameMatchesTest, MatchesWholeNameWithCase)
   EXPECT_EQ(tolvo::platform::name_matches(pattern, name), expected) << pattern << " vs " << name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Patterns, NameMatchesTest,
-                         ::testing::Values(std::make_tuple("*.pyc", "a.pyc", true),
-                                           std::make_tuple("*.pyc", ".pyc", true),
-                                           std::make_tuple("*.pyc", "a.pyc.bak", false),
-                                           std::make_tuple("*.pyc", "a.PYC", false),
-                                           std::make_tuple("*.pyc", "xpyc", false),
-                                           std::make_tuple("*.egg-info", "my_pkg.egg-info", true),
-                                           std::make_tuple("*.egg-info", "egg-info", false),
-                                           std::make_tuple("*.dist", "a.b.dist", true),
-                                           std::make_tuple("__pycache__", "__pycache__", true)));
+INSTANTIATE_TEST_SUITE_P(
+  Patterns, NameMatchesTest,
+  ::testing::Values(std::make_tuple("*.pyc", "a.pyc", true), std::make_tuple("*.pyc", ".pyc", true),
+                    std::make_tuple("*.pyc", "a.pyc.bak", false), std::make_tuple("*.pyc", "a.PYC", false),
+                    std::make_tuple("*.pyc", "xpyc", false), std::make_tuple("*.egg-info", "my_pkg.egg-info", true),
+                    std::make_tuple("*.egg-info", "egg-info", false), std::make_tuple("*.dist", "a.b.dist", true),
+                    std::make_tuple("__pycache__", "__pycache__", true)));
 
 TEST(ListDirectoryTest, ListsEveryNameOnceWithoutDots)
 {

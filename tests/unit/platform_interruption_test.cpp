@@ -1,9 +1,8 @@
-#include "support/scoped_temp_dir.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/process.hpp"
 
-#include <gtest/gtest.h>
+#include "support/scoped_temp_dir.hpp"
 
 #include <atomic>
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <sstream>
 #include <string>
@@ -125,8 +125,7 @@ struct ForwardCase
 };
 
 class SignalForwardingTest : public InterruptionTest, public ::testing::WithParamInterface<ForwardCase>
-{
-};
+{};
 
 TEST_P(SignalForwardingTest, ChildGetsTheSignalAndTheWaitRaisesOnceItHasEnded)
 {
@@ -148,14 +147,10 @@ TEST_P(SignalForwardingTest, ChildGetsTheSignalAndTheWaitRaisesOnceItHasEnded)
   EXPECT_EQ(read_file(record), c.recorded + "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals,
-                         SignalForwardingTest,
-                         ::testing::Values(ForwardCase{SIGTERM, true, "TERM"},
-                                           ForwardCase{SIGTERM, false, "TERM"},
-                                           ForwardCase{SIGINT, true, "INT"},
-                                           ForwardCase{SIGINT, false, "INT"},
-                                           ForwardCase{SIGHUP, true, "HUP"},
-                                           ForwardCase{SIGQUIT, false, "QUIT"}));
+INSTANTIATE_TEST_SUITE_P(Signals, SignalForwardingTest,
+                         ::testing::Values(ForwardCase{SIGTERM, true, "TERM"}, ForwardCase{SIGTERM, false, "TERM"},
+                                           ForwardCase{SIGINT, true, "INT"}, ForwardCase{SIGINT, false, "INT"},
+                                           ForwardCase{SIGHUP, true, "HUP"}, ForwardCase{SIGQUIT, false, "QUIT"}));
 
 // Waits until `pid` has gone; init reaps an orphan soon after it ends.
 bool gone_soon(pid_t pid)
@@ -177,7 +172,8 @@ TEST_F(InterruptionTest, TheWholeTreeOfTheChildEnds)
   // Two grandchildren: one that takes the signal, one that ignores it and
   // outlives its parent until the grace period is over.
   const std::string dir = shell_quoted(m_dir.path());
-  ChildProcess child(sh("cd " + dir + "; sleep 30 & echo $! > taking; (trap '' TERM; exec sleep 30) & "
+  ChildProcess child(sh("cd " + dir +
+                        "; sleep 30 & echo $! > taking; (trap '' TERM; exec sleep 30) & "
                         "echo $! > ignoring; touch ready; wait"),
                      {.env = std::nullopt, .capture = true});
   std::thread sender = signal_when_ready(SIGTERM, m_dir.path() / "ready");
@@ -303,15 +299,19 @@ TEST_F(InterruptionTest, ChildStartsWithNoSignalBlockedWhateverTheThreadBlocks)
 
 TEST(InterruptionHandlersTest, LeaveAnIgnoredSignalIgnoredAndRestoreOnDestruction)
 {
-  struct sigaction ignore{};
+  struct sigaction ignore
+  {};
   ignore.sa_handler = SIG_IGN;
-  struct sigaction original_int{};
-  struct sigaction original_term{};
+  struct sigaction original_int
+  {};
+  struct sigaction original_term
+  {};
   ::sigaction(SIGINT, &ignore, &original_int);
   ::sigaction(SIGTERM, nullptr, &original_term);
   {
     const InterruptionHandlers handlers;
-    struct sigaction now{};
+    struct sigaction now
+    {};
     ::sigaction(SIGINT, nullptr, &now);
     EXPECT_EQ(now.sa_handler, SIG_IGN);
     ::sigaction(SIGTERM, nullptr, &now);
@@ -321,7 +321,8 @@ TEST(InterruptionHandlersTest, LeaveAnIgnoredSignalIgnoredAndRestoreOnDestructio
     EXPECT_FALSE(sigismember(&caught, SIGINT));
     EXPECT_TRUE(sigismember(&caught, SIGTERM));
   }
-  struct sigaction after{};
+  struct sigaction after
+  {};
   ::sigaction(SIGINT, nullptr, &after);
   EXPECT_EQ(after.sa_handler, SIG_IGN);
   ::sigaction(SIGTERM, nullptr, &after);

@@ -1,12 +1,11 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/process.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +26,7 @@ CompletedProcess run_sh(const std::string& script, std::optional<Environment> en
 } // namespace
 
 class ExitCodeTest : public ::testing::TestWithParam<int>
-{
-};
+{};
 
 TEST_P(ExitCodeTest, ReturnsTheChildsExitStatus)
 {
@@ -66,13 +64,15 @@ TEST(ProcessTest, OneMebibyteOnBothStreamsDoesNotDeadlock)
 
 TEST(ProcessTest, EnvironmentReplacesTheInheritedOne)
 {
-  const CompletedProcess result = run_sh("echo \"$TOLVO_TEST_VAR:${HOME-unset}\"", Environment{{"TOLVO_TEST_VAR", "x y"}});
+  const CompletedProcess result =
+    run_sh("echo \"$TOLVO_TEST_VAR:${HOME-unset}\"", Environment{{"TOLVO_TEST_VAR", "x y"}});
   EXPECT_EQ(*result.stdout_text, "x y:unset\n");
 }
 
 TEST(ProcessTest, ProgramIsLookedUpOnTheChildsPath)
 {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tolvo-path-" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+    std::filesystem::temp_directory_path() / ("tolvo-path-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   {
     std::ofstream script(dir / "tolvo-probe");
@@ -92,8 +92,7 @@ struct StartFailureCase
 };
 
 class StartFailureTest : public ::testing::TestWithParam<StartFailureCase>
-{
-};
+{};
 
 TEST_P(StartFailureTest, RaisesStartErrorWithErrno)
 {
@@ -107,8 +106,7 @@ TEST_P(StartFailureTest, RaisesStartErrorWithErrno)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         StartFailureTest,
+INSTANTIATE_TEST_SUITE_P(Cases, StartFailureTest,
                          ::testing::Values(StartFailureCase{"tolvo-no-such-program", ENOENT},
                                            StartFailureCase{"/nonexistent/prog", ENOENT},
                                            StartFailureCase{"passwd", EACCES},
@@ -177,8 +175,7 @@ TEST(ProcessTest, ConcurrentRunsDoNotInheritEachOthersPipes)
 
 TEST(ProcessTest, ABackgroundProcessLeftHoldingTheOutputDoesNotHoldTheWait)
 {
-  const CompletedProcess result =
-    run_sh("echo start; (trap '' TERM; sleep 30; echo late) & echo $! >&2; echo end");
+  const CompletedProcess result = run_sh("echo start; (trap '' TERM; sleep 30; echo late) & echo $! >&2; echo end");
   EXPECT_EQ(result.returncode, 0);
   EXPECT_EQ(*result.stdout_text, "start\nend\n");
   ::kill(static_cast<pid_t>(std::stol(*result.stderr_text)), SIGKILL);

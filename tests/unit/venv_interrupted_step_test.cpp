@@ -1,21 +1,21 @@
-#include "support/scoped_temp_dir.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
 
-#include <gtest/gtest.h>
+#include "support/scoped_temp_dir.hpp"
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-using tolvo::platform::ConsoleStreams;
 using tolvo::Interrupted;
+using tolvo::platform::ConsoleStreams;
 
 namespace {
 
@@ -80,8 +80,7 @@ TEST_P(InterruptedStepTest, EndsWithoutShowingTheCapturedOutputAsAFailure)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps,
-                         InterruptedStepTest,
+INSTANTIATE_TEST_SUITE_P(Steps, InterruptedStepTest,
                          ::testing::Values(StepCase{"SpinnerOnATerminal", true, true, ""},
                                            StepCase{"SpinnerOnAPipe", true, false, "Installing requirements...\n"},
                                            StepCase{"Chronic", false, false, ""}),

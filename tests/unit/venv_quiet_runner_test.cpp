@@ -4,14 +4,13 @@
 #include "tolvo/venv/spinner.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 #include <string>
 #include <vector>
 
+using tolvo::platform::ConsoleStreams;
 using tolvo::venv::_chronic;
 using tolvo::venv::_spinner;
-using tolvo::platform::ConsoleStreams;
 using tolvo::venv::SPINNER_FRAMES;
 
 namespace {
@@ -47,16 +46,14 @@ struct CountCase
 };
 
 class CharacterCountTest : public ::testing::TestWithParam<CountCase>
-{
-};
+{};
 
 TEST_P(CharacterCountTest, CountsCodePoints)
 {
   EXPECT_EQ(tolvo::platform::character_count(GetParam().text), GetParam().characters);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts,
-                         CharacterCountTest,
+INSTANTIATE_TEST_SUITE_P(Texts, CharacterCountTest,
                          ::testing::Values(CountCase{"", 0}, CountCase{"Upgrading pip", 13},
                                            CountCase{"Caf\xc3\xa9", 4}, CountCase{"\xe2\xa0\x8b", 1},
                                            CountCase{"\xf0\x9f\x90\x8d x", 3}));
@@ -158,8 +155,7 @@ struct ChronicCase
 };
 
 class ChronicTest : public ::testing::TestWithParam<ChronicCase>
-{
-};
+{};
 
 TEST_P(ChronicTest, ShowsCapturedTextsOnlyOnFailure)
 {
@@ -176,13 +172,11 @@ TEST_P(ChronicTest, ShowsCapturedTextsOnlyOnFailure)
   EXPECT_EQ(err.str(), GetParam().err);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  ChronicTest,
-  ::testing::Values(ChronicCase{"echo warn >&2; exit 0", true, "", "", false},
-                    ChronicCase{"echo line >&2; exit 2", true, "", "line\n\n", true},
-                    ChronicCase{"printf o; printf e >&2; exit 1", false, "o\n", "e\n", false},
-                    ChronicCase{"exit 5", true, "", "", true}));
+INSTANTIATE_TEST_SUITE_P(Cases, ChronicTest,
+                         ::testing::Values(ChronicCase{"echo warn >&2; exit 0", true, "", "", false},
+                                           ChronicCase{"echo line >&2; exit 2", true, "", "line\n\n", true},
+                                           ChronicCase{"printf o; printf e >&2; exit 1", false, "o\n", "e\n", false},
+                                           ChronicCase{"exit 5", true, "", "", true}));
 
 TEST(ChronicTest, PassesTheEnvironmentWhole)
 {

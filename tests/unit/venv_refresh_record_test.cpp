@@ -1,9 +1,8 @@
 #include "tolvo/venv/installed.hpp"
 #include "tolvo/venv/refresh_record.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 
 namespace tolvo::venv {
 namespace {
@@ -22,7 +21,8 @@ TEST(DirectUrl, ReadsUrlAndEditableAndRefusesTheMalformed)
 {
   EXPECT_EQ(parse_direct_url(R"({"url": "file:///p", "dir_info": {"editable": true}})"),
             (DirectUrl{"file:///p", true}));
-  EXPECT_EQ(parse_direct_url(R"({"url": "https://x/y.whl", "archive_info": {}})"), (DirectUrl{"https://x/y.whl", false}));
+  EXPECT_EQ(parse_direct_url(R"({"url": "https://x/y.whl", "archive_info": {}})"),
+            (DirectUrl{"https://x/y.whl", false}));
   for (const char* bad : {"", "[]", R"({"url": 1})", R"({"url": "file:///p", "dir_info": {"editable": "yes"}})",
                           R"({"url": "file:///p")"}) {
     EXPECT_FALSE(parse_direct_url(bad)) << bad;

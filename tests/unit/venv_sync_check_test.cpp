@@ -1,9 +1,9 @@
-#include "support/scoped_temp_dir.hpp"
 #include "tolvo/venv/sync_check.hpp"
 
-#include <gtest/gtest.h>
+#include "support/scoped_temp_dir.hpp"
 
 #include <functional>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace tolvo::venv {
@@ -12,11 +12,16 @@ namespace {
 using tolvo::testing::ScopedTempDir;
 
 const config::MarkerEnvironment LINUX_311 = {
-  {"implementation_name", "cpython"},  {"implementation_version", "3.11.7"},
-  {"os_name", "posix"},                {"platform_machine", "x86_64"},
-  {"platform_python_implementation", "CPython"}, {"platform_release", "6.1.0"},
-  {"platform_system", "Linux"},        {"platform_version", "#1 SMP"},
-  {"python_full_version", "3.11.7"},   {"python_version", "3.11"},
+  {"implementation_name", "cpython"},
+  {"implementation_version", "3.11.7"},
+  {"os_name", "posix"},
+  {"platform_machine", "x86_64"},
+  {"platform_python_implementation", "CPython"},
+  {"platform_release", "6.1.0"},
+  {"platform_system", "Linux"},
+  {"platform_version", "#1 SMP"},
+  {"python_full_version", "3.11.7"},
+  {"python_version", "3.11"},
   {"sys_platform", "linux"},
 };
 
@@ -61,11 +66,8 @@ public:
 
   /// Writes a dist-info folder with a METADATA whose body (after the blank
   /// line) holds a header-like line that must not count.
-  void dist(const std::string& where,
-            const std::string& name,
-            const std::string& version,
-            const std::vector<std::string>& headers = {},
-            const std::string& direct_url = {})
+  void dist(const std::string& where, const std::string& name, const std::string& version,
+            const std::vector<std::string>& headers = {}, const std::string& direct_url = {})
   {
     std::string folder = name;
     std::replace(folder.begin(), folder.end(), '-', '_');
@@ -127,8 +129,7 @@ void PrintTo(const SyncCase& tested, std::ostream* out)
 }
 
 class SyncCheck : public ::testing::TestWithParam<SyncCase>
-{
-};
+{};
 
 TEST_P(SyncCheck, JudgesAsAnInstallerWould)
 {
@@ -161,8 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
     SyncCase{"build_files_changed", project({}), Verdict::unsatisfied, AS_IS, PYPROJECT, std::string("hash-then")},
     SyncCase{"project_version_changed", project({}), Verdict::unsatisfied, AS_IS,
              with(PYPROJECT, "version = \"1.0\"", "version = \"1.1\"")},
-    SyncCase{"project_not_editable", project({}), Verdict::unsatisfied,
-             [](Environment& e) { e.dist("site", "app", "1.0", {}, R"({"url": "file:///elsewhere", "dir_info": {}})"); }},
+    SyncCase{
+      "project_not_editable", project({}), Verdict::unsatisfied,
+      [](Environment& e) { e.dist("site", "app", "1.0", {}, R"({"url": "file:///elsewhere", "dir_info": {}})"); }},
     SyncCase{"project_from_another_directory", project({}), Verdict::unsatisfied,
              [](Environment& e) {
                e.dist("site", "app", "1.0", {}, R"({"url": "file:///elsewhere", "dir_info": {"editable": true}})");
@@ -178,8 +180,9 @@ INSTANTIATE_TEST_SUITE_P(
     SyncCase{"direct_url_requirement", packages({"idna @ https://example.invalid/idna.whl"}), Verdict::unsure},
     SyncCase{"egg_info_only", packages({"legacy"}), Verdict::unsure,
              [](Environment& e) { e.temp.write("system/legacy-1.0.egg-info/PKG-INFO", "Name: legacy\n"); }},
-    SyncCase{"metadata_unreadable", packages({"idna"}), Verdict::unsure,
-             [](Environment& e) { std::filesystem::remove(e.temp.path() / "site" / "idna-3.4.dist-info" / "METADATA"); }},
+    SyncCase{
+      "metadata_unreadable", packages({"idna"}), Verdict::unsure,
+      [](Environment& e) { std::filesystem::remove(e.temp.path() / "site" / "idna-3.4.dist-info" / "METADATA"); }},
     SyncCase{"two_folders_of_one_name", packages({"idna"}), Verdict::unsure,
              [](Environment& e) { e.dist("site", "IDNA", "3.5"); }},
     SyncCase{"malformed_requires_dist", packages({"broken"}), Verdict::unsure,

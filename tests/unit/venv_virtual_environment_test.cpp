@@ -1,11 +1,10 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/venv/virtual_environment.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -100,11 +99,12 @@ TEST_F(VenvTest, FreshEnvironmentIsCreatedThenPipEnsuredAndUpgraded)
   EXPECT_EQ(venv.python, path + "/bin/python");
   EXPECT_EQ(venv.pip, path + "/bin/pip");
   EXPECT_TRUE(venv.exists());
-  EXPECT_EQ(log_lines(), (std::vector<std::string>{
-                           (m_dir / "fakebin" / "python").string() + " -m venv --system-site-packages --upgrade " + path,
-                           path + "/bin/python -um ensurepip",
-                           path + "/bin/pip install --upgrade pip",
-                         }));
+  EXPECT_EQ(log_lines(),
+            (std::vector<std::string>{
+              (m_dir / "fakebin" / "python").string() + " -m venv --system-site-packages --upgrade " + path,
+              path + "/bin/python -um ensurepip",
+              path + "/bin/pip install --upgrade pip",
+            }));
 }
 
 TEST_F(VenvTest, CompleteEnvironmentOnlyRunsThePipSteps)
@@ -112,7 +112,8 @@ TEST_F(VenvTest, CompleteEnvironmentOnlyRunsThePipSteps)
   tolvo::venv::get_venv();
   fs::remove(m_log);
   const VirtualEnvironment venv = tolvo::venv::get_venv();
-  EXPECT_EQ(log_lines(), (std::vector<std::string>{venv.python + " -um ensurepip", venv.pip + " install --upgrade pip"}));
+  EXPECT_EQ(log_lines(),
+            (std::vector<std::string>{venv.python + " -um ensurepip", venv.pip + " install --upgrade pip"}));
 }
 
 TEST_F(VenvTest, EnvironmentWithoutPipIsCreatedAgain)
@@ -139,7 +140,8 @@ TEST_F(VenvTest, SymbolicLinkIsResolvedToItsTarget)
 TEST_F(VenvTest, PathIsNormalisedBeforeResolving)
 {
   fs::create_directories(m_project / "sub");
-  EXPECT_EQ(tolvo::venv::resolve_environment_path("sub/../missing/x"), fs::canonical(m_project).string() + "/missing/x");
+  EXPECT_EQ(tolvo::venv::resolve_environment_path("sub/../missing/x"),
+            fs::canonical(m_project).string() + "/missing/x");
 }
 
 TEST_F(VenvTest, FailingStepStopsTheSequence)
@@ -166,8 +168,8 @@ TEST_F(VenvTest, RunMergesTheEnvironmentAndIsSafeFromSeveralThreads)
   for (std::size_t i = 0; i < results.size(); ++i) {
     threads.emplace_back([&venv, &results, i] {
       results[i] = venv.run({"-c", "x"}, {.env = tolvo::platform::Environment{{"TOLVO_EXTRA", std::to_string(i)}},
-                                            .chronic = false,
-                                            .capture_output = true});
+                                          .chronic = false,
+                                          .capture_output = true});
     });
   }
   for (std::thread& thread : threads) {

@@ -1,11 +1,10 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/wheel/engine.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 

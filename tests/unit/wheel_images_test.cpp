@@ -16,22 +16,17 @@ struct TagCase
 };
 
 class InterpreterTag : public testing::TestWithParam<TagCase>
-{
-};
+{};
 
 TEST_P(InterpreterTag, RemovesEveryDot)
 {
   EXPECT_EQ(get_python_interpreter(GetParam().version), GetParam().tag);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         InterpreterTag,
-                         testing::Values(TagCase{"3.11", "cp311-cp311"},
-                                         TagCase{"3.9", "cp39-cp39"},
-                                         TagCase{"3.12", "cp312-cp312"},
-                                         TagCase{"3.13t", "cp313t-cp313t"},
-                                         TagCase{"3.1.2", "cp312-cp312"},
-                                         TagCase{"311", "cp311-cp311"},
+INSTANTIATE_TEST_SUITE_P(Cases, InterpreterTag,
+                         testing::Values(TagCase{"3.11", "cp311-cp311"}, TagCase{"3.9", "cp39-cp39"},
+                                         TagCase{"3.12", "cp312-cp312"}, TagCase{"3.13t", "cp313t-cp313t"},
+                                         TagCase{"3.1.2", "cp312-cp312"}, TagCase{"311", "cp311-cp311"},
                                          TagCase{"", "cp-cp"}));
 
 struct ImageCase
@@ -42,31 +37,24 @@ struct ImageCase
 };
 
 class BuildImage : public testing::TestWithParam<ImageCase>
-{
-};
+{};
 
 TEST_P(BuildImage, FirstMatchingRowWins)
 {
   EXPECT_EQ(get_manylinux_image(GetParam().arch, GetParam().libc), GetParam().image);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         BuildImage,
-                         testing::Values(ImageCase{"x86_64", "glibc", "manylinux_2_34_x86_64"},
-                                         ImageCase{"aarch64", "glibc", "manylinux_2_34_aarch64"},
-                                         ImageCase{"i686", "glibc", "manylinux_2_34_i686"},
-                                         ImageCase{"ppc64le", "glibc", "manylinux_2_34_ppc64le"},
-                                         ImageCase{"s390x", "glibc", "manylinux_2_34_s390x"},
-                                         ImageCase{"armv7l", "glibc", "manylinux_2_35_armv7l"},
-                                         ImageCase{"riscv64", "glibc", "manylinux_2_39_riscv64"},
-                                         ImageCase{"x86_64", "musl", "musllinux_1_2_x86_64"},
-                                         ImageCase{"aarch64", "musl", "musllinux_1_2_aarch64"},
-                                         ImageCase{"armv7l", "musl", "musllinux_1_2_armv7l"},
-                                         ImageCase{"riscv64", "musl", "musllinux_1_2_riscv64"},
-                                         ImageCase{"x86_64", "Musl", "manylinux_2_34_x86_64"},
-                                         ImageCase{"x86_64", "", "manylinux_2_34_x86_64"},
-                                         ImageCase{"ARMV7L", "glibc", "manylinux_2_34_ARMV7L"},
-                                         ImageCase{"sparc", "glibc", "manylinux_2_34_sparc"}));
+INSTANTIATE_TEST_SUITE_P(
+  Cases, BuildImage,
+  testing::Values(
+    ImageCase{"x86_64", "glibc", "manylinux_2_34_x86_64"}, ImageCase{"aarch64", "glibc", "manylinux_2_34_aarch64"},
+    ImageCase{"i686", "glibc", "manylinux_2_34_i686"}, ImageCase{"ppc64le", "glibc", "manylinux_2_34_ppc64le"},
+    ImageCase{"s390x", "glibc", "manylinux_2_34_s390x"}, ImageCase{"armv7l", "glibc", "manylinux_2_35_armv7l"},
+    ImageCase{"riscv64", "glibc", "manylinux_2_39_riscv64"}, ImageCase{"x86_64", "musl", "musllinux_1_2_x86_64"},
+    ImageCase{"aarch64", "musl", "musllinux_1_2_aarch64"}, ImageCase{"armv7l", "musl", "musllinux_1_2_armv7l"},
+    ImageCase{"riscv64", "musl", "musllinux_1_2_riscv64"}, ImageCase{"x86_64", "Musl", "manylinux_2_34_x86_64"},
+    ImageCase{"x86_64", "", "manylinux_2_34_x86_64"}, ImageCase{"ARMV7L", "glibc", "manylinux_2_34_ARMV7L"},
+    ImageCase{"sparc", "glibc", "manylinux_2_34_sparc"}));
 
 struct PlatformCase
 {
@@ -77,8 +65,7 @@ struct PlatformCase
 };
 
 class TestPlatform : public testing::TestWithParam<PlatformCase>
-{
-};
+{};
 
 TEST_P(TestPlatform, PlatformAndRustNeed)
 {
@@ -86,22 +73,16 @@ TEST_P(TestPlatform, PlatformAndRustNeed)
   EXPECT_EQ(test_needs_rust(GetParam().arch, GetParam().libc), GetParam().rust);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         TestPlatform,
-                         testing::Values(PlatformCase{"i686", "glibc", "linux/386", true},
-                                         PlatformCase{"i686", "musl", "linux/386", true},
-                                         PlatformCase{"s390x", "glibc", "linux/s390x", true},
-                                         PlatformCase{"s390x", "musl", "linux/s390x", true},
-                                         PlatformCase{"riscv64", "glibc", "linux/riscv64", true},
-                                         PlatformCase{"riscv64", "musl", "linux/riscv64", true},
-                                         PlatformCase{"ppc64le", "glibc", "linux/ppc64le", false},
-                                         PlatformCase{"ppc64le", "musl", "linux/ppc64le", true},
-                                         PlatformCase{"armv7l", "glibc", "linux/arm/v7", false},
-                                         PlatformCase{"armv7l", "musl", "linux/arm/v7", true},
-                                         PlatformCase{"x86_64", "glibc", "linux/x86_64", false},
-                                         PlatformCase{"x86_64", "musl", "linux/x86_64", false},
-                                         PlatformCase{"aarch64", "musl", "linux/aarch64", false},
-                                         PlatformCase{"mips", "glibc", "linux/mips", false}));
+INSTANTIATE_TEST_SUITE_P(
+  Cases, TestPlatform,
+  testing::Values(
+    PlatformCase{"i686", "glibc", "linux/386", true}, PlatformCase{"i686", "musl", "linux/386", true},
+    PlatformCase{"s390x", "glibc", "linux/s390x", true}, PlatformCase{"s390x", "musl", "linux/s390x", true},
+    PlatformCase{"riscv64", "glibc", "linux/riscv64", true}, PlatformCase{"riscv64", "musl", "linux/riscv64", true},
+    PlatformCase{"ppc64le", "glibc", "linux/ppc64le", false}, PlatformCase{"ppc64le", "musl", "linux/ppc64le", true},
+    PlatformCase{"armv7l", "glibc", "linux/arm/v7", false}, PlatformCase{"armv7l", "musl", "linux/arm/v7", true},
+    PlatformCase{"x86_64", "glibc", "linux/x86_64", false}, PlatformCase{"x86_64", "musl", "linux/x86_64", false},
+    PlatformCase{"aarch64", "musl", "linux/aarch64", false}, PlatformCase{"mips", "glibc", "linux/mips", false}));
 
 TEST(TestImage, AlpineOnlyForMusl)
 {
@@ -112,7 +93,8 @@ TEST(TestImage, AlpineOnlyForMusl)
 
 TEST(InstallRust, TextPerLibc)
 {
-  EXPECT_EQ(install_rust("musl"), "apk add --no-cache gcc musl-dev python3-dev libffi-dev openssl-dev cargo pkgconfig;");
+  EXPECT_EQ(install_rust("musl"),
+            "apk add --no-cache gcc musl-dev python3-dev libffi-dev openssl-dev cargo pkgconfig;");
   EXPECT_EQ(install_rust("glibc"), "apt-get update;DEBIAN_FRONTEND=\"noninteractive\" apt-get install -y rustc cargo;");
 }
 
@@ -142,8 +124,7 @@ void PrintTo(const TargetCase& c, std::ostream* os)
 }
 
 class TargetValues : public testing::TestWithParam<TargetCase>
-{
-};
+{};
 
 TEST_P(TargetValues, AcceptedOrRefusedWithTheValue)
 {
@@ -159,30 +140,20 @@ TEST_P(TargetValues, AcceptedOrRefusedWithTheValue)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  TargetValues,
-  testing::Values(TargetCase{"x86_64", "3.11", ""},
-                  TargetCase{"aarch64", "3.12", ""},
-                  TargetCase{"ppc64le", "3.1.2", ""},
-                  TargetCase{"armv7l", "311", ""},
-                  TargetCase{"riscv64", "3.13t", ""},
-                  TargetCase{"My-Arch.2_x", "3.9", ""},
-                  TargetCase{"x86_64", "3.11$(touch /src/PWNED)", "--python value '3.11$(touch /src/PWNED)'"},
-                  TargetCase{"x86_64", "3.11\" && id && \"", "--python value '3.11\" && id && \"'"},
-                  TargetCase{"x86_64", "", "--python value ''"},
-                  TargetCase{"x86_64", "3..11", "--python value '3..11'"},
-                  TargetCase{"x86_64", ".3", "--python value '.3'"},
-                  TargetCase{"x86_64", "3.", "--python value '3.'"},
-                  TargetCase{"x86_64", "t", "--python value 't'"},
-                  TargetCase{"x86_64", "3.11-slim", "--python value '3.11-slim'"},
-                  TargetCase{"x86_64", "3.11\n", "--python value '3.11\n'"},
-                  TargetCase{"x86_64;id", "3.11", "--arch value 'x86_64;id'"},
-                  TargetCase{"x86 64", "3.11", "--arch value 'x86 64'"},
-                  TargetCase{"arm/v7", "3.11", "--arch value 'arm/v7'"},
-                  TargetCase{"*", "3.11", "--arch value '*'"},
-                  TargetCase{"", "3.11", "--arch value ''"},
-                  TargetCase{"x86_\xc3\xa9", "3.11", "--arch value"},
-                  // The architecture is checked first.
-                  TargetCase{"a$b", "3$", "--arch value 'a$b'"}));
+  Cases, TargetValues,
+  testing::Values(
+    TargetCase{"x86_64", "3.11", ""}, TargetCase{"aarch64", "3.12", ""}, TargetCase{"ppc64le", "3.1.2", ""},
+    TargetCase{"armv7l", "311", ""}, TargetCase{"riscv64", "3.13t", ""}, TargetCase{"My-Arch.2_x", "3.9", ""},
+    TargetCase{"x86_64", "3.11$(touch /src/PWNED)", "--python value '3.11$(touch /src/PWNED)'"},
+    TargetCase{"x86_64", "3.11\" && id && \"", "--python value '3.11\" && id && \"'"},
+    TargetCase{"x86_64", "", "--python value ''"}, TargetCase{"x86_64", "3..11", "--python value '3..11'"},
+    TargetCase{"x86_64", ".3", "--python value '.3'"}, TargetCase{"x86_64", "3.", "--python value '3.'"},
+    TargetCase{"x86_64", "t", "--python value 't'"}, TargetCase{"x86_64", "3.11-slim", "--python value '3.11-slim'"},
+    TargetCase{"x86_64", "3.11\n", "--python value '3.11\n'"},
+    TargetCase{"x86_64;id", "3.11", "--arch value 'x86_64;id'"}, TargetCase{"x86 64", "3.11", "--arch value 'x86 64'"},
+    TargetCase{"arm/v7", "3.11", "--arch value 'arm/v7'"}, TargetCase{"*", "3.11", "--arch value '*'"},
+    TargetCase{"", "3.11", "--arch value ''"}, TargetCase{"x86_\xc3\xa9", "3.11", "--arch value"},
+    // The architecture is checked first.
+    TargetCase{"a$b", "3$", "--arch value 'a$b'"}));
 
 } // namespace

@@ -41,8 +41,7 @@ void PrintTo(const BuildCase& c, std::ostream* os)
 }
 
 class BuildScript : public testing::TestWithParam<BuildCase>
-{
-};
+{};
 
 TEST_P(BuildScript, ExactText)
 {
@@ -51,30 +50,36 @@ TEST_P(BuildScript, ExactText)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  BuildScript,
+  Cases, BuildScript,
   testing::Values(
     BuildCase{false, "x86_64", "cp311-cp311", std::nullopt,
-              std::string("\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
-              "cd /src\n\nrm -rf build/\npython -m pip install --upgrade build\n"
-              "python -m build --wheel --config-setting=build_with_nuitka=false\n\n"
-              "owner=$(stat -c '%u:%g' .)\n\n\n") + OWNERSHIP + "rm -rf wheelhouse/\n"},
+              std::string(
+                "\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
+                "cd /src\n\nrm -rf build/\npython -m pip install --upgrade build\n"
+                "python -m build --wheel --config-setting=build_with_nuitka=false\n\n"
+                "owner=$(stat -c '%u:%g' .)\n\n\n") +
+                OWNERSHIP + "rm -rf wheelhouse/\n"},
     BuildCase{true, "aarch64", "cp311-cp311", std::string(),
-              std::string("\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
-              "cd /src\n\nrm -rf build/\npython -m pip install --upgrade build\npython -m build --wheel \n"
-              "auditwheel repair dist/*_aarch64.whl\nowner=$(stat -c '%u:%g' .)\n"
-              "rm -f dist/*_aarch64.whl\nmv wheelhouse/* dist/\n") + OWNERSHIP + "rm -rf wheelhouse/\n"},
+              std::string(
+                "\nset -e\nmanylinux-interpreters ensure \"cp311-cp311\"\nPATH=\"/opt/python/cp311-cp311/bin:$PATH\"\n"
+                "cd /src\n\nrm -rf build/\npython -m pip install --upgrade build\npython -m build --wheel \n"
+                "auditwheel repair dist/*_aarch64.whl\nowner=$(stat -c '%u:%g' .)\n"
+                "rm -f dist/*_aarch64.whl\nmv wheelhouse/* dist/\n") +
+                OWNERSHIP + "rm -rf wheelhouse/\n"},
     BuildCase{true, "riscv64", "cp312-cp312", std::string("apt-get install -y libfoo-dev"),
-              std::string("\nset -e\nmanylinux-interpreters ensure \"cp312-cp312\"\nPATH=\"/opt/python/cp312-cp312/bin:$PATH\"\n"
-              "cd /src\napt-get install -y libfoo-dev\nrm -rf build/\npython -m pip install --upgrade build\n"
-              "python -m build --wheel \nauditwheel repair dist/*_riscv64.whl\nowner=$(stat -c '%u:%g' .)\n"
-              "rm -f dist/*_riscv64.whl\nmv wheelhouse/* dist/\n") + OWNERSHIP + "rm -rf wheelhouse/\n"},
+              std::string(
+                "\nset -e\nmanylinux-interpreters ensure \"cp312-cp312\"\nPATH=\"/opt/python/cp312-cp312/bin:$PATH\"\n"
+                "cd /src\napt-get install -y libfoo-dev\nrm -rf build/\npython -m pip install --upgrade build\n"
+                "python -m build --wheel \nauditwheel repair dist/*_riscv64.whl\nowner=$(stat -c '%u:%g' .)\n"
+                "rm -f dist/*_riscv64.whl\nmv wheelhouse/* dist/\n") +
+                OWNERSHIP + "rm -rf wheelhouse/\n"},
     BuildCase{false, "armv7l", "cp313t-cp313t", std::string("yum install -y a\necho \"two\""),
               std::string("\nset -e\nmanylinux-interpreters ensure \"cp313t-cp313t\"\n"
-              "PATH=\"/opt/python/cp313t-cp313t/bin:$PATH\"\ncd /src\nyum install -y a\necho \"two\"\n"
-              "rm -rf build/\npython -m pip install --upgrade build\n"
-              "python -m build --wheel --config-setting=build_with_nuitka=false\n\n"
-              "owner=$(stat -c '%u:%g' .)\n\n\n") + OWNERSHIP + "rm -rf wheelhouse/\n"}));
+                          "PATH=\"/opt/python/cp313t-cp313t/bin:$PATH\"\ncd /src\nyum install -y a\necho \"two\"\n"
+                          "rm -rf build/\npython -m pip install --upgrade build\n"
+                          "python -m build --wheel --config-setting=build_with_nuitka=false\n\n"
+                          "owner=$(stat -c '%u:%g' .)\n\n\n") +
+                OWNERSHIP + "rm -rf wheelhouse/\n"}));
 
 TEST(BuildScript, ArchitectureRowsNameTheirWheels)
 {
@@ -115,8 +120,7 @@ struct TestCase
 };
 
 class TestScript : public testing::TestWithParam<TestCase>
-{
-};
+{};
 
 TEST_P(TestScript, LineOnePrefixes)
 {
@@ -127,23 +131,15 @@ TEST_P(TestScript, LineOnePrefixes)
 
 const std::string MUSL_BOTH = std::string(MUSL_RUST) + GIT;
 
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         TestScript,
-                         testing::Values(TestCase{"x86_64", "glibc", ""},
-                                         TestCase{"x86_64", "musl", GIT},
-                                         TestCase{"aarch64", "glibc", ""},
-                                         TestCase{"aarch64", "musl", GIT},
-                                         TestCase{"i686", "glibc", GLIBC_RUST},
-                                         TestCase{"i686", "musl", MUSL_BOTH.c_str()},
-                                         TestCase{"s390x", "glibc", GLIBC_RUST},
-                                         TestCase{"s390x", "musl", MUSL_BOTH.c_str()},
-                                         TestCase{"riscv64", "glibc", GLIBC_RUST},
-                                         TestCase{"riscv64", "musl", MUSL_BOTH.c_str()},
-                                         TestCase{"ppc64le", "glibc", ""},
-                                         TestCase{"ppc64le", "musl", MUSL_BOTH.c_str()},
-                                         TestCase{"armv7l", "glibc", ""},
-                                         TestCase{"armv7l", "musl", MUSL_BOTH.c_str()},
-                                         TestCase{"x86_64", "other", ""}));
+INSTANTIATE_TEST_SUITE_P(
+  Cases, TestScript,
+  testing::Values(TestCase{"x86_64", "glibc", ""}, TestCase{"x86_64", "musl", GIT}, TestCase{"aarch64", "glibc", ""},
+                  TestCase{"aarch64", "musl", GIT}, TestCase{"i686", "glibc", GLIBC_RUST},
+                  TestCase{"i686", "musl", MUSL_BOTH.c_str()}, TestCase{"s390x", "glibc", GLIBC_RUST},
+                  TestCase{"s390x", "musl", MUSL_BOTH.c_str()}, TestCase{"riscv64", "glibc", GLIBC_RUST},
+                  TestCase{"riscv64", "musl", MUSL_BOTH.c_str()}, TestCase{"ppc64le", "glibc", ""},
+                  TestCase{"ppc64le", "musl", MUSL_BOTH.c_str()}, TestCase{"armv7l", "glibc", ""},
+                  TestCase{"armv7l", "musl", MUSL_BOTH.c_str()}, TestCase{"x86_64", "other", ""}));
 
 TEST(TestScript, UnknownLibcWhereRustIsNeeded)
 {
@@ -172,8 +168,7 @@ void PrintTo(const EscapeCase& c, std::ostream* os)
 }
 
 class WheelPathEscape : public testing::TestWithParam<EscapeCase>
-{
-};
+{};
 
 TEST_P(WheelPathEscape, InsideDoubleQuotes)
 {
@@ -182,24 +177,21 @@ TEST_P(WheelPathEscape, InsideDoubleQuotes)
             std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         WheelPathEscape,
-                         testing::Values(EscapeCase{"dist/a b.whl", "dist/a b.whl"},
-                                         EscapeCase{"dist/a\"b.whl", "dist/a\\\"b.whl"},
-                                         EscapeCase{"dist/$(id).whl", "dist/\\$(id).whl"},
-                                         EscapeCase{"dist/`id`.whl", "dist/\\`id\\`.whl"},
-                                         EscapeCase{"dist/a\\b.whl", "dist/a\\\\b.whl"},
-                                         EscapeCase{"dist/it's.whl", "dist/it's.whl"}));
+INSTANTIATE_TEST_SUITE_P(
+  Cases, WheelPathEscape,
+  testing::Values(EscapeCase{"dist/a b.whl", "dist/a b.whl"}, EscapeCase{"dist/a\"b.whl", "dist/a\\\"b.whl"},
+                  EscapeCase{"dist/$(id).whl", "dist/\\$(id).whl"}, EscapeCase{"dist/`id`.whl", "dist/\\`id\\`.whl"},
+                  EscapeCase{"dist/a\\b.whl", "dist/a\\\\b.whl"}, EscapeCase{"dist/it's.whl", "dist/it's.whl"}));
 
 // ---- engine argument lists ---------------------------------------------------
 
 TEST(EngineArgs, ExactLists)
 {
-  EXPECT_EQ(emulation_registration_args(),
-            (std::vector<std::string>{"docker", "run", "--privileged", "--rm", "tonistiigi/binfmt", "--install", "all"}));
+  EXPECT_EQ(emulation_registration_args(), (std::vector<std::string>{"docker", "run", "--privileged", "--rm",
+                                                                     "tonistiigi/binfmt", "--install", "all"}));
   EXPECT_EQ(build_run_args("/p:/src", "quay.io/pypa/manylinux_2_34_x86_64:latest", "S"),
-            (std::vector<std::string>{"docker", "run", "--rm", "-v", "/p:/src", "quay.io/pypa/manylinux_2_34_x86_64:latest",
-                                      "/bin/bash", "-ec", "S"}));
+            (std::vector<std::string>{"docker", "run", "--rm", "-v", "/p:/src",
+                                      "quay.io/pypa/manylinux_2_34_x86_64:latest", "/bin/bash", "-ec", "S"}));
   EXPECT_EQ(test_run_args("/p:/src", "linux/arm/v7", "python:3.11", "S"),
             (std::vector<std::string>{"docker", "run", "--rm", "--volume", "/p:/src", "--platform=linux/arm/v7",
                                       "python:3.11", "/bin/sh", "-ec", "S"}));
@@ -311,8 +303,8 @@ namespace {
 void write_program(const fs::path& path, const std::string& text)
 {
   std::ofstream(path) << "#!/bin/sh\n" << text;
-  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                          fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                          fs::perms::others_exec);
 }
 
 std::set<std::string> names_in(const fs::path& directory)
@@ -344,9 +336,7 @@ void PrintTo(const ScriptRunCase& c, std::ostream* os)
 // that the ownership step has something to change.
 constexpr uid_t PROJECT_OWNER = 65534;
 
-class BuildScriptRun
-  : public ScopedTempDir
-  , public testing::WithParamInterface<ScriptRunCase>
+class BuildScriptRun : public ScopedTempDir, public testing::WithParamInterface<ScriptRunCase>
 {
 protected:
   // Runs the real script under bash with stand-ins for the image's tools,
@@ -362,15 +352,17 @@ protected:
                   "case \"$*\" in\n"
                   "  '-m pip install --upgrade build') exit 0 ;;\n"
                   "  '-m build --wheel') mkdir -p dist $LEFTOVERS;"
-                  " : > dist/mypkg-1.0-cp311-cp311-linux_" + arch + ".whl ;;\n"
-                  "  '-m build --wheel --config-setting=build_with_nuitka=false') mkdir -p dist $LEFTOVERS;"
-                  " : > dist/mypkg-1.0-py3-none-any.whl ;;\n"
-                  "  *) exit 9 ;;\n"
-                  "esac\n");
-    write_program(bin / "auditwheel",
-                  "test \"$1\" = repair || exit 8\n"
-                  "test -f \"$2\" || exit 7\n"
-                  "mkdir -p wheelhouse; : > wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_" + arch + ".whl\n");
+                  " : > dist/mypkg-1.0-cp311-cp311-linux_" +
+                    arch +
+                    ".whl ;;\n"
+                    "  '-m build --wheel --config-setting=build_with_nuitka=false') mkdir -p dist $LEFTOVERS;"
+                    " : > dist/mypkg-1.0-py3-none-any.whl ;;\n"
+                    "  *) exit 9 ;;\n"
+                    "esac\n");
+    write_program(bin / "auditwheel", "test \"$1\" = repair || exit 8\n"
+                                      "test -f \"$2\" || exit 7\n"
+                                      "mkdir -p wheelhouse; : > wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_" +
+                                        arch + ".whl\n");
     fs::create_directories(project / "build" / "stale");
     std::string script = compose_build_script(c.native, arch, "cp311-cp311", std::nullopt);
     const std::string mount_line = "\ncd /src\n";
@@ -402,7 +394,8 @@ TEST_P(BuildScriptRun, LeavesOnlyTheFinalWheelOwnedByTheProjectOwner)
     return;
   }
   for (const auto& entry : fs::recursive_directory_iterator(project)) {
-    struct stat info{};
+    struct stat info
+    {};
     ASSERT_EQ(lstat(entry.path().c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, PROJECT_OWNER) << entry.path();
     EXPECT_EQ(info.st_gid, PROJECT_OWNER) << entry.path();
@@ -410,8 +403,7 @@ TEST_P(BuildScriptRun, LeavesOnlyTheFinalWheelOwnedByTheProjectOwner)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Cases,
-  BuildScriptRun,
+  Cases, BuildScriptRun,
   testing::Values(
     ScriptRunCase{"native_setuptools", true, "aarch64", "build mypkg.egg-info",
                   "mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl"},

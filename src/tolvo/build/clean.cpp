@@ -67,7 +67,7 @@ void clean()
     [](const platform::WalkEntry& entry) {
       // A directory of that name fails: it is not byte code to delete.
       return platform::name_matches(CLEAN_BYTECODE_PATTERN, entry.name) ? platform::WalkAction::remove_file
-                                                                         : platform::WalkAction::descend;
+                                                                        : platform::WalkAction::descend;
     },
     on_mount_point);
   // A signal after the last entry still means the clean did not complete.

@@ -8,8 +8,8 @@ Parser build_parser(std::string_view version)
 {
   Parser parser("tolvo", "A Python module to replace Makefile workflows.");
   parser.add_version("tolvo " + std::string(version));
-  parser.add_option({"-C", "--directory"}, "directory", std::string("."),
-                    "Change to DIRECTORY before doing anything", {}, "DIRECTORY");
+  parser.add_option({"-C", "--directory"}, "directory", std::string("."), "Change to DIRECTORY before doing anything",
+                    {}, "DIRECTORY");
   parser.add_option({"--refresh"}, "refresh", std::monostate{},
                     "Refresh .venv always (run every install step) or when-needed (skip the steps it already "
                     "satisfies); overrides tool.tolvo.refresh",
@@ -35,7 +35,8 @@ Parser build_parser(std::string_view version)
   build.add_flag({"--sdist"}, "sdist", "Build source distribution");
   build.add_flag({"--wheel"}, "wheel", "Build a pure python wheel");
   build.add_flag({"--native-wheel"}, "native_wheel", "Build platform-specific wheel instead of pure Python wheel");
-  build.add_option({"--arch"}, "arch", std::string("x86_64"), "Target architecture for manylinux build (default: x86_64)");
+  build.add_option({"--arch"}, "arch", std::string("x86_64"),
+                   "Target architecture for manylinux build (default: x86_64)");
   build.add_option({"--libc"}, "libc", std::string("glibc"), "Target libc for manylinux build (default: glibc)",
                    {"glibc", "musl"});
   build.add_option({"--python"}, "python", std::string("3.11"), "Python version for manylinux build (default: 3.11)");

@@ -9,12 +9,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <optional>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
-
+#include <optional>
 #include <unistd.h>
 
 namespace tolvo::cli {

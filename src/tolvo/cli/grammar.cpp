@@ -31,26 +31,16 @@ void Parser::add_flag(std::vector<std::string> names, std::string dest, std::str
   m_arguments.push_back(Argument{Kind::flag, std::move(names), std::move(dest), false, {}, {}, std::move(help)});
 }
 
-void Parser::add_option(std::vector<std::string> names,
-                        std::string dest,
-                        Value default_value,
-                        std::string help,
-                        std::vector<std::string> choices,
-                        std::string metavar)
+void Parser::add_option(std::vector<std::string> names, std::string dest, Value default_value, std::string help,
+                        std::vector<std::string> choices, std::string metavar)
 {
   if (metavar.empty()) {
     metavar = dest;
-    std::transform(metavar.begin(), metavar.end(), metavar.begin(), [](unsigned char c) {
-      return static_cast<char>(std::toupper(c));
-    });
+    std::transform(metavar.begin(), metavar.end(), metavar.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   }
-  m_arguments.push_back(Argument{Kind::value,
-                                 std::move(names),
-                                 std::move(dest),
-                                 std::move(default_value),
-                                 std::move(choices),
-                                 std::move(metavar),
-                                 std::move(help)});
+  m_arguments.push_back(Argument{Kind::value, std::move(names), std::move(dest), std::move(default_value),
+                                 std::move(choices), std::move(metavar), std::move(help)});
 }
 
 void Parser::add_version(std::string text)
@@ -68,19 +58,14 @@ void Parser::add_optional_positional(std::string dest, std::string default_value
 
 void Parser::add_repeated_positional(std::string dest, std::string help)
 {
-  m_arguments.push_back(Argument{
-    Kind::repeated_positional, {}, std::move(dest), std::vector<std::string>{}, {}, {}, std::move(help)});
+  m_arguments.push_back(
+    Argument{Kind::repeated_positional, {}, std::move(dest), std::vector<std::string>{}, {}, {}, std::move(help)});
 }
 
 void Parser::add_remainder(std::string dest, std::string metavar, std::string help)
 {
-  m_arguments.push_back(Argument{Kind::remainder,
-                                 {},
-                                 std::move(dest),
-                                 std::vector<std::string>{},
-                                 {},
-                                 std::move(metavar),
-                                 std::move(help)});
+  m_arguments.push_back(Argument{
+    Kind::remainder, {}, std::move(dest), std::vector<std::string>{}, {}, std::move(metavar), std::move(help)});
 }
 
 void Parser::set_command_dest(std::string dest)
@@ -174,9 +159,8 @@ void Parser::parse_into(const std::vector<std::string>& arguments, std::size_t s
         positional_values.push_back(token);
         continue;
       }
-      const auto command = std::find_if(m_commands.begin(), m_commands.end(), [&](const Command& candidate) {
-        return candidate.name == token;
-      });
+      const auto command = std::find_if(m_commands.begin(), m_commands.end(),
+                                        [&](const Command& candidate) { return candidate.name == token; });
       if (command == m_commands.end()) {
         std::vector<std::string> listed;
         for (const Command& candidate : m_commands) {
@@ -197,8 +181,8 @@ void Parser::parse_into(const std::vector<std::string>& arguments, std::size_t s
       const auto remainder = std::find_if(m_arguments.begin(), m_arguments.end(),
                                           [](const Argument& argument) { return argument.kind == Kind::remainder; });
       if (remainder != m_arguments.end()) {
-        result.set(remainder->dest, std::vector<std::string>(arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                                             arguments.end()));
+        result.set(remainder->dest,
+                   std::vector<std::string>(arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1, arguments.end()));
         break;
       }
       only_positionals = true;
@@ -262,9 +246,8 @@ void Parser::parse_into(const std::vector<std::string>& arguments, std::size_t s
     if (argument.kind == Kind::optional_positional && next < positional_values.size()) {
       result.set(argument.dest, positional_values[next++]);
     } else if (argument.kind == Kind::repeated_positional) {
-      result.set(argument.dest,
-                 std::vector<std::string>(positional_values.begin() + static_cast<std::ptrdiff_t>(next),
-                                          positional_values.end()));
+      result.set(argument.dest, std::vector<std::string>(positional_values.begin() + static_cast<std::ptrdiff_t>(next),
+                                                         positional_values.end()));
       next = positional_values.size();
     }
   }

@@ -46,12 +46,8 @@ public:
   /// A boolean option, false unless given.
   void add_flag(std::vector<std::string> names, std::string dest, std::string help);
   /// An option taking one value (`--opt value` or `--opt=value`).
-  void add_option(std::vector<std::string> names,
-                  std::string dest,
-                  Value default_value,
-                  std::string help,
-                  std::vector<std::string> choices = {},
-                  std::string metavar = {});
+  void add_option(std::vector<std::string> names, std::string dest, Value default_value, std::string help,
+                  std::vector<std::string> choices = {}, std::string metavar = {});
   /// `--version`: prints `text` and a line break on standard output.
   void add_version(std::string text);
   /// A positional taking zero or one value.
@@ -75,10 +71,7 @@ public:
   std::string format_usage() const;
   std::string format_help() const;
 
-  const std::string& prog() const noexcept
-  {
-    return m_prog;
-  }
+  const std::string& prog() const noexcept { return m_prog; }
 
   static bool is_positional(Kind kind) noexcept
   {

@@ -1,7 +1,6 @@
 // Usage and help texts of the command-line grammar.
 
 #include "tolvo/cli/grammar.hpp"
-
 #include "tolvo/platform/text.hpp"
 
 #include <algorithm>
@@ -92,10 +91,8 @@ std::string invocation(const Parser::Argument& argument)
 // Lines of parts no wider than the text width. The first line follows a
 // prefix of `first_column` characters that the caller writes; every other
 // line starts with `indent`.
-std::vector<std::string> usage_lines(const std::vector<std::string>& parts,
-                                     const std::string& indent,
-                                     std::size_t first_column,
-                                     bool first_indented)
+std::vector<std::string> usage_lines(const std::vector<std::string>& parts, const std::string& indent,
+                                     std::size_t first_column, bool first_indented)
 {
   std::vector<std::string> lines;
   std::string line = first_indented ? indent : std::string();

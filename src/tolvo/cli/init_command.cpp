@@ -29,8 +29,7 @@ bool exists_at(const fs::path& path)
   std::error_code error;
   const fs::file_status status = fs::symlink_status(path, error);
   if (error && error != std::errc::no_such_file_or_directory) {
-    throw SystemError("cannot inspect '" + path.string() + "': " + error.message(),
-                      error.value());
+    throw SystemError("cannot inspect '" + path.string() + "': " + error.message(), error.value());
   }
   return fs::exists(status);
 }
@@ -52,8 +51,7 @@ void ensure_directory(const fs::path& path)
       throw SystemError("cannot inspect '" + step.string() + "': " + error.message(), error.value());
     }
     if (fs::is_symlink(status)) {
-      throw SystemError("cannot create directory '" + path.string() + "': '" + step.string() +
-                          "' is a symbolic link",
+      throw SystemError("cannot create directory '" + path.string() + "': '" + step.string() + "' is a symbolic link",
                         ELOOP);
     }
     if (fs::is_directory(status)) {
@@ -65,8 +63,7 @@ void ensure_directory(const fs::path& path)
                         ENOTDIR);
     }
     if (!fs::create_directory(step, error) && error) {
-      throw SystemError("cannot create directory '" + path.string() + "': " + error.message(),
-                        error.value());
+      throw SystemError("cannot create directory '" + path.string() + "': " + error.message(), error.value());
     }
   }
 }
@@ -81,15 +78,13 @@ void write_new_file(const fs::path& path, const std::string& text)
     if (error_number == EEXIST) {
       return;
     }
-    throw SystemError("cannot create '" + path.string() + "': " + std::strerror(error_number),
-                      error_number);
+    throw SystemError("cannot create '" + path.string() + "': " + std::strerror(error_number), error_number);
   }
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   const int write_errno = errno;
   if (std::fclose(file) != 0 || !written) {
     const int error_number = written ? errno : write_errno;
-    throw SystemError("cannot write '" + path.string() + "': " + std::strerror(error_number),
-                      error_number);
+    throw SystemError("cannot write '" + path.string() + "': " + std::strerror(error_number), error_number);
   }
 }
 
@@ -116,8 +111,7 @@ void check_utf8(const std::string& what, const std::string& value)
   }
 }
 
-void write_from_template(const fs::path& path, const char* template_name,
-                         const config::TemplateValues& values)
+void write_from_template(const fs::path& path, const char* template_name, const config::TemplateValues& values)
 {
   if (exists_at(path)) {
     return;
@@ -127,8 +121,7 @@ void write_from_template(const fs::path& path, const char* template_name,
 
 } // namespace
 
-std::optional<std::string> get_arg(const std::optional<std::string>& value,
-                                   const std::string& prompt)
+std::optional<std::string> get_arg(const std::optional<std::string>& value, const std::string& prompt)
 {
   if (value && !value->empty()) {
     return value;
@@ -163,13 +156,11 @@ void _check_project_name(const std::string& name)
   }
   const fs::path path(name);
   if (path.is_absolute()) {
-    throw ValueError("the project name " + shown +
-                     " is an absolute path; it must name a directory inside the project");
+    throw ValueError("the project name " + shown + " is an absolute path; it must name a directory inside the project");
   }
   for (const fs::path& component : path) {
     if (component == "..") {
-      throw ValueError("the project name " + shown +
-                       " contains '..'; it must name a directory inside the project");
+      throw ValueError("the project name " + shown + " contains '..'; it must name a directory inside the project");
     }
   }
 }
@@ -179,13 +170,10 @@ int cmd_init(const Namespace& args, const Parser& parser)
   // Every value is asked for before any is tested, so one session on a
   // terminal prompts for all that the options leave open.
   const std::optional<std::string> name = get_arg(args.opt("name"), "Project name: ");
-  const std::optional<std::string> description =
-    get_arg(args.opt("description"), "Description: ");
+  const std::optional<std::string> description = get_arg(args.opt("description"), "Description: ");
   const std::optional<std::string> author_name = get_arg(args.opt("author_name"), "Author name: ");
-  const std::optional<std::string> author_email =
-    get_arg(args.opt("author_email"), "Author email: ");
-  const std::optional<std::string> license_spdx =
-    get_arg(std::nullopt, "License spdx identifier: ");
+  const std::optional<std::string> author_email = get_arg(args.opt("author_email"), "Author email: ");
+  const std::optional<std::string> license_spdx = get_arg(std::nullopt, "License spdx identifier: ");
 
   if (!name || !description || !author_name || !author_email || !license_spdx) {
     const std::string usage = parser.format_usage();

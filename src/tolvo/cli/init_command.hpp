@@ -12,8 +12,7 @@ namespace tolvo::cli {
 /// `value` when given and not empty; otherwise, when standard input is a
 /// terminal, the line typed after `prompt` (possibly empty, without its line
 /// break); otherwise none. End of input at the prompt throws RuntimeError.
-std::optional<std::string> get_arg(const std::optional<std::string>& value,
-                                   const std::string& prompt);
+std::optional<std::string> get_arg(const std::optional<std::string>& value, const std::string& prompt);
 
 /// Throws ValueError unless `name` can name the package directory inside the
 /// project and stand on one line between quotes in the files made from the

@@ -33,10 +33,7 @@ public:
   /// A list of values (zero or more positionals).
   const std::vector<std::string>& list(std::string_view dest) const;
 
-  const std::map<std::string, Value, std::less<>>& values() const noexcept
-  {
-    return m_values;
-  }
+  const std::map<std::string, Value, std::less<>>& values() const noexcept { return m_values; }
 
 private:
   const Value& get(std::string_view dest) const;

@@ -20,8 +20,7 @@ std::optional<std::string> _get_min_version(const SpecifierSet& spec);
 
 /// Whether `act_marker` holds wherever `exp_marker` does, on the three
 /// platforms at the minimum Python of `requires_python`.
-bool _marker_covers(const std::optional<Marker>& exp_marker,
-                    const std::optional<Marker>& act_marker,
+bool _marker_covers(const std::optional<Marker>& exp_marker, const std::optional<Marker>& act_marker,
                     const std::string& requires_python);
 
 /// One environment per platform (linux, darwin, win32) at the minimum Python.

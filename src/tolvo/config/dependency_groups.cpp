@@ -24,9 +24,7 @@ DependencyGroupEntry read_entry(const toml::node& item)
   return {DependencyGroupEntry::Kind::invalid, text_form(item)};
 }
 
-void expand(const DependencyGroups& groups,
-            std::string_view name,
-            std::vector<std::string>& chain,
+void expand(const DependencyGroups& groups, std::string_view name, std::vector<std::string>& chain,
             std::vector<std::string>& out)
 {
   const std::string key = canonicalize_name(name);

@@ -74,8 +74,7 @@ std::optional<std::filesystem::path> find_pyproject()
 
 ProjectConfig::ProjectConfig()
   : ProjectConfig(_find_pyproject())
-{
-}
+{}
 
 ProjectConfig::ProjectConfig(const std::filesystem::path& path)
 {
@@ -127,9 +126,9 @@ std::optional<Extras> ProjectConfig::extras() const
 
 std::vector<std::string> ProjectConfig::build_system_requires() const
 {
-  return items_of(expect_array(required(walk(required(_data->root, "build-system"), "build-system", "requires"),
-                                        "requires"),
-                               "build-system.requires"));
+  return items_of(
+    expect_array(required(walk(required(_data->root, "build-system"), "build-system", "requires"), "requires"),
+                 "build-system.requires"));
 }
 
 std::string ProjectConfig::build_backend() const

@@ -15,14 +15,12 @@ std::string read_template(std::string_view name)
 {
   const auto text = embedded_template(name);
   if (!text) {
-    throw NotFoundError("template " + platform::python_string_literal(name) +
-                        " is not built into tolvo");
+    throw NotFoundError("template " + platform::python_string_literal(name) + " is not built into tolvo");
   }
   return std::string(*text);
 }
 
-std::string fill_template(std::string_view template_name, std::string_view text,
-                          const TemplateValues& values)
+std::string fill_template(std::string_view template_name, std::string_view text, const TemplateValues& values)
 {
   const std::string where = "template " + platform::python_string_literal(template_name);
   std::string filled;
@@ -36,8 +34,7 @@ std::string fill_template(std::string_view template_name, std::string_view text,
         i += 2;
         continue;
       }
-      throw ValueError(where + ": single '}' at offset " + std::to_string(i) +
-                       " (write '}}' for a literal brace)");
+      throw ValueError(where + ": single '}' at offset " + std::to_string(i) + " (write '}}' for a literal brace)");
     }
     if (c != '{') {
       filled += c;
@@ -53,14 +50,12 @@ std::string fill_template(std::string_view template_name, std::string_view text,
     // or the end of the text before it means the opening brace is unpaired.
     const std::size_t close = text.find_first_of("{}", i + 1);
     if (close == std::string_view::npos || text[close] != '}') {
-      throw ValueError(where + ": unpaired '{' at offset " + std::to_string(i) +
-                       " (write '{{' for a literal brace)");
+      throw ValueError(where + ": unpaired '{' at offset " + std::to_string(i) + " (write '{{' for a literal brace)");
     }
     const std::string_view name = text.substr(i + 1, close - i - 1);
     const auto value = values.find(name);
     if (value == values.end()) {
-      throw ValueError(where + ": unknown placeholder " +
-                       platform::python_string_literal(name) + " at offset " +
+      throw ValueError(where + ": unknown placeholder " + platform::python_string_literal(name) + " at offset " +
                        std::to_string(i));
     }
     filled += value->second;
@@ -78,8 +73,8 @@ std::string escape_toml_basic_string(std::string_view value)
   escaped.reserve(value.size());
   for (const char c : value) {
     const auto byte = static_cast<unsigned char>(c);
-    const auto* shorthand = std::find_if(SHORT_ESCAPES.begin(), SHORT_ESCAPES.end(),
-                                         [c](const auto& escape) { return escape.first == c; });
+    const auto* shorthand =
+      std::find_if(SHORT_ESCAPES.begin(), SHORT_ESCAPES.end(), [c](const auto& escape) { return escape.first == c; });
     if (shorthand != SHORT_ESCAPES.end()) {
       escaped += shorthand->second;
     } else if (byte < 0x20 || byte == 0x7F) {

@@ -30,7 +30,6 @@ std::string escape_toml_basic_string(std::string_view value);
 /// brace by a single one. A placeholder not in `values`, or a brace that is
 /// neither doubled nor part of a placeholder, throws ValueError naming
 /// `template_name` and the fault. Values not used by the text are fine.
-std::string fill_template(std::string_view template_name, std::string_view text,
-                          const TemplateValues& values);
+std::string fill_template(std::string_view template_name, std::string_view text, const TemplateValues& values);
 
 } // namespace tolvo::config

@@ -40,8 +40,7 @@ ProjectConfig template_config()
   return ProjectConfig(stream);
 }
 
-std::optional<std::string> _diff_lists(const std::string& name,
-                                       const std::optional<std::vector<std::string>>& expected,
+std::optional<std::string> _diff_lists(const std::string& name, const std::optional<std::vector<std::string>>& expected,
                                        const std::optional<std::vector<std::string>>& actual)
 {
   const std::vector<std::string> none;
@@ -63,9 +62,9 @@ void diff(const ProjectConfig& project, const ProjectConfig& templ, DiffFindings
     add(findings, "Error: 'pyproject.toml' does not specify a 'requires-python' value.", 1);
   } else {
     const std::optional<Extras> extras = project.extras();
-    const auto test_group =
-      extras ? std::find_if(extras->begin(), extras->end(), [](const ExtraGroup& group) { return group.name == "test"; })
-             : Extras::const_iterator();
+    const auto test_group = extras ? std::find_if(extras->begin(), extras->end(),
+                                                  [](const ExtraGroup& group) { return group.name == "test"; })
+                                   : Extras::const_iterator();
     if (!extras || test_group == extras->end()) {
       add(findings, "Error: 'test' optional dependency group is missing.", 1);
     } else if (!requirements_not_satisfied_by({"pytest"}, test_group->requirements, *requires_python).empty()) {

@@ -20,7 +20,6 @@
 // document is a parse error in every build.
 
 #include <cstdint>
-
 #include <toml++/impl/preprocessor.h>
 #undef TOML_ASSERT_ASSUME
 #define TOML_ASSERT_ASSUME(expr) static_assert(true)

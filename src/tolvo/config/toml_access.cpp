@@ -54,8 +54,8 @@ std::string text_form_within(const toml::node& node, int depth)
     std::string out = "{";
     bool first = true;
     for (auto&& [key, value] : *table) {
-      out += (first ? "" : ", ") + platform::python_string_literal(key.str()) + ": " +
-             text_form_within(value, depth + 1);
+      out +=
+        (first ? "" : ", ") + platform::python_string_literal(key.str()) + ": " + text_form_within(value, depth + 1);
       first = false;
     }
     return out + "}";

@@ -23,7 +23,10 @@ bool is_bare_key_char(char c)
 class LimitScan
 {
 public:
-  LimitScan(std::string_view text, std::string_view source) : m_text(text), m_source(source) {}
+  LimitScan(std::string_view text, std::string_view source)
+    : m_text(text),
+      m_source(source)
+  {}
 
   void run()
   {
@@ -48,8 +51,7 @@ public:
       } else {
         if (c == '[' || c == '{') {
           if (++m_depth > TOML_MAX_NESTING) {
-            refuse(m_pos, "arrays and inline tables nested more than " + std::to_string(TOML_MAX_NESTING) +
-                            " deep");
+            refuse(m_pos, "arrays and inline tables nested more than " + std::to_string(TOML_MAX_NESTING) + " deep");
           }
         } else if ((c == ']' || c == '}') && m_depth > 0) {
           --m_depth;

@@ -26,9 +26,7 @@ std::string lint_result_line(std::string_view label, int returncode)
   return line;
 }
 
-std::string lint_progress_lines(const std::vector<LintLineState>& states,
-                                std::size_t frame_index,
-                                std::size_t columns)
+std::string lint_progress_lines(const std::vector<LintLineState>& states, std::size_t frame_index, std::size_t columns)
 {
   std::string text;
   for (const LintLineState& state : states) {
@@ -42,8 +40,7 @@ std::string lint_progress_lines(const std::vector<LintLineState>& states,
 LiveDisplay::LiveDisplay(const platform::ConsoleStreams& console, std::size_t lines)
   : m_console(console),
     m_lines(lines)
-{
-}
+{}
 
 LiveDisplay::~LiveDisplay()
 {

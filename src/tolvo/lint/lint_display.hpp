@@ -27,8 +27,7 @@ std::string lint_result_line(std::string_view label, int returncode);
 /// running checks show the spinner frame `frame_index`. With a terminal
 /// width (`columns` > 0) every line fits in one row, so that moving the
 /// cursor up one row per line finds the first line again.
-std::string lint_progress_lines(const std::vector<LintLineState>& states,
-                                std::size_t frame_index,
+std::string lint_progress_lines(const std::vector<LintLineState>& states, std::size_t frame_index,
                                 std::size_t columns = 0);
 
 /// The live display on a terminal. After a drawing the cursor stands below

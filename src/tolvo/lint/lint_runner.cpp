@@ -3,9 +3,9 @@
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/lint/lint_display.hpp"
 #include "tolvo/lint/module_path.hpp"
-#include "tolvo/venv/spinner.hpp"
 #include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/process.hpp"
+#include "tolvo/venv/spinner.hpp"
 
 #include <chrono>
 #include <future>
@@ -99,8 +99,7 @@ std::vector<std::string> lint_install_groups(const std::optional<config::Depende
   return kept;
 }
 
-LintResult run_lint_async(const venv::VirtualEnvironment& venv,
-                          const std::string& tool,
+LintResult run_lint_async(const venv::VirtualEnvironment& venv, const std::string& tool,
                           const std::vector<std::string>& args)
 {
   platform::CompletedProcess completed;
@@ -120,9 +119,7 @@ LintResult run_lint_async(const venv::VirtualEnvironment& venv,
   return {completed.returncode, completed.stdout_text.value_or(""), completed.stderr_text.value_or("")};
 }
 
-int run_lint(const venv::VirtualEnvironment& venv,
-             const config::ProjectConfig& config,
-             bool fix,
+int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& config, bool fix,
              const platform::ConsoleStreams& console)
 {
   venv.ensure_lint_tools();

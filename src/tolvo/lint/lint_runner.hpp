@@ -41,14 +41,11 @@ std::vector<std::string> lint_install_groups(const std::optional<config::Depende
 
 /// The worker task of one check; a non-zero code is a result, not an error.
 /// Throws StartError when the program cannot be started.
-LintResult run_lint_async(const venv::VirtualEnvironment& venv,
-                          const std::string& tool,
+LintResult run_lint_async(const venv::VirtualEnvironment& venv, const std::string& tool,
                           const std::vector<std::string>& args);
 
 /// Runs the whole lint command; returns the number of failed checks.
-int run_lint(const venv::VirtualEnvironment& venv,
-             const config::ProjectConfig& config,
-             bool fix = false,
+int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& config, bool fix = false,
              const platform::ConsoleStreams& console = platform::standard_console());
 
 } // namespace tolvo::lint

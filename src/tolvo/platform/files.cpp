@@ -101,7 +101,8 @@ int kind_of(int dir_fd, const Listed& entry, EntryKind& kind)
     kind = EntryKind::other;
     return 0;
   }
-  struct stat info {};
+  struct stat info
+  {};
   if (::fstatat(dir_fd, entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno;
   }
@@ -153,7 +154,8 @@ std::vector<std::string> list_directory(const std::string& path)
 
 bool entry_kind_at(int dir_fd, const std::string& name, EntryKind& kind)
 {
-  struct stat info {};
+  struct stat info
+  {};
   if (::fstatat(dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) {
       return false;
@@ -166,7 +168,8 @@ bool entry_kind_at(int dir_fd, const std::string& name, EntryKind& kind)
 
 bool resolves_to_directory_at(int dir_fd, const std::string& name)
 {
-  struct stat info {};
+  struct stat info
+  {};
   return ::fstatat(dir_fd, name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -176,7 +179,8 @@ void make_directory(const std::string& path)
     return;
   }
   const int error = errno;
-  struct stat info {};
+  struct stat info
+  {};
   if (error == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     return;
   }

@@ -20,16 +20,11 @@ public:
   Descriptor() noexcept = default;
   explicit Descriptor(int fd) noexcept
     : m_fd(fd)
-  {
-  }
-  ~Descriptor()
-  {
-    reset();
-  }
+  {}
+  ~Descriptor() { reset(); }
   Descriptor(Descriptor&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
-  {
-  }
+  {}
   Descriptor& operator=(Descriptor&& other) noexcept
   {
     if (this != &other) {
@@ -40,10 +35,7 @@ public:
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
 
-  int get() const noexcept
-  {
-    return m_fd;
-  }
+  int get() const noexcept { return m_fd; }
 
   /// Closes the descriptor held, if any, and holds `fd` instead.
   void reset(int fd = -1) noexcept;

@@ -63,7 +63,8 @@ bool catch_signal(int number, struct sigaction& previous)
   if (previous.sa_handler == SIG_IGN) {
     return false;
   }
-  struct sigaction action{};
+  struct sigaction action
+  {};
   action.sa_sigaction = on_signal;
   action.sa_flags = SA_SIGINFO | SA_RESTART;
   sigemptyset(&action.sa_mask);

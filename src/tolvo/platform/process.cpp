@@ -1,8 +1,8 @@
 #include "tolvo/platform/process.hpp"
 
 #include "tolvo/errors.hpp"
-#include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/child_state.hpp"
+#include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/spawn.hpp"
 
 #include <cerrno>

@@ -12,7 +12,8 @@ namespace {
 
 bool is_executable_file(const std::string& candidate)
 {
-  struct stat info{};
+  struct stat info
+  {};
   return ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0;
 }
 

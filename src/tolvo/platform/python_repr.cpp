@@ -55,12 +55,11 @@ bool is_printable(long code)
   if (code < 0x20 || (code >= 0x7F && code <= 0xA0) || code == 0xAD) {
     return false;
   }
-  if ((code >= 0x2000 && code <= 0x200F) || (code >= 0x2028 && code <= 0x202F) ||
-      (code >= 0x205F && code <= 0x206F) || code == 0x3000 || code == 0xFEFF) {
+  if ((code >= 0x2000 && code <= 0x200F) || (code >= 0x2028 && code <= 0x202F) || (code >= 0x205F && code <= 0x206F) ||
+      code == 0x3000 || code == 0xFEFF) {
     return false;
   }
-  if ((code >= 0xD800 && code <= 0xF8FF) || code == 0xFFFE || code == 0xFFFF ||
-      code >= 0xF0000) {
+  if ((code >= 0xD800 && code <= 0xF8FF) || code == 0xFFFE || code == 0xFFFF || code >= 0xF0000) {
     return false;
   }
   return true;

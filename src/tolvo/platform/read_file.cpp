@@ -27,7 +27,8 @@ ReadFailure read_into(const std::string& path, std::string_view terminator, std:
   if (fd < 0) {
     return {errno, true};
   }
-  struct stat info {};
+  struct stat info
+  {};
   int error = ::fstat(fd, &info) == 0 ? 0 : errno;
   if (error == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);

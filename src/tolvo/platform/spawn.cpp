@@ -105,8 +105,8 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
   posix_spawnattr_setflags(&attributes, flags);
 
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
-                               options.env ? envp.data() : environ);
+  const int rc =
+    ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), options.env ? envp.data() : environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (options.capture) {

@@ -29,7 +29,8 @@ struct Identity
 // (an old kernel, a sandbox that forbids it) the device alone tells.
 int identify(int fd, Identity& identity)
 {
-  struct statx info {};
+  struct statx info
+  {};
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &info) == 0) {
     identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
     identity.inode = info.stx_ino;
@@ -39,7 +40,8 @@ int identify(int fd, Identity& identity)
   if (errno != ENOSYS && errno != EPERM) {
     return errno;
   }
-  struct stat status {};
+  struct stat status
+  {};
   if (::fstatat(fd, "", &status, AT_EMPTY_PATH) != 0) {
     return errno;
   }
@@ -74,8 +76,7 @@ public:
       m_root_name(std::move(root_name)),
       m_root_display(std::move(root_display)),
       m_on_mount_point(on_mount_point)
-  {
-  }
+  {}
 
   // Opens the root of a walk, through links like any path a user gives.
   void open_root()
@@ -153,10 +154,7 @@ public:
   }
 
 private:
-  static const std::string& current_name(const Level& level)
-  {
-    return level.entries[level.next - 1].name;
-  }
+  static const std::string& current_name(const Level& level) { return level.entries[level.next - 1].name; }
 
   // `parent` is the identity of the directory `fd` was opened in, or null
   // for the root of a walk, which may well be a mount point itself.
@@ -291,8 +289,7 @@ std::string WalkEntry::path() const
   return cursor->path_of(name);
 }
 
-void walk(const std::string& root,
-          const std::function<WalkAction(const WalkEntry&)>& decide,
+void walk(const std::string& root, const std::function<WalkAction(const WalkEntry&)>& decide,
           const MountPointHandler& on_mount_point)
 {
   TreeCursor cursor(AT_FDCWD, root, root, on_mount_point);
@@ -300,9 +297,7 @@ void walk(const std::string& root,
   cursor.run(&decide);
 }
 
-void remove_tree_at(int dir_fd,
-                    const std::string& name,
-                    const std::string& display,
+void remove_tree_at(int dir_fd, const std::string& name, const std::string& display,
                     const MountPointHandler& on_mount_point)
 {
   TreeCursor cursor(dir_fd, name, display, on_mount_point);

@@ -58,17 +58,14 @@ using MountPointHandler = std::function<void(const std::string& path)>;
 /// does with each what `decide` answers. The names of a directory are read
 /// before any of them is visited. Entries gone since are passed over.
 /// Throws SystemError("cannot <action> '<path>': <reason>"), Interrupted.
-void walk(const std::string& root,
-          const std::function<WalkAction(const WalkEntry&)>& decide,
+void walk(const std::string& root, const std::function<WalkAction(const WalkEntry&)>& decide,
           const MountPointHandler& on_mount_point);
 
 /// Removes the directory `name` in `dir_fd` with everything beneath it.
 /// A symbolic link or any other non-directory is refused with ENOTDIR and
 /// left in place. `display` names the entry in messages.
 /// Throws SystemError("cannot remove '<path>': <reason>"), Interrupted.
-void remove_tree_at(int dir_fd,
-                    const std::string& name,
-                    const std::string& display,
+void remove_tree_at(int dir_fd, const std::string& name, const std::string& display,
                     const MountPointHandler& on_mount_point);
 
 } // namespace tolvo::platform

@@ -52,8 +52,7 @@ InstallStep build_tools_step(const std::string& pip)
 InstallStep test_tools_step(const std::string& pip, bool from_group)
 {
   if (from_group) {
-    return {"Installing test tools", {pip, "install", "-e", ".", "--group", "test"},
-            project_target({}, {"test"})};
+    return {"Installing test tools", {pip, "install", "-e", ".", "--group", "test"}, project_target({}, {"test"})};
   }
   return {"Installing test tools", {pip, "install", "-e", ".[test]"}, project_target({"test"}, {})};
 }
@@ -63,8 +62,7 @@ InstallStep lint_tools_step(const std::string& pip)
   return package_step("Installing lint tools", pip, LINT_TOOLS);
 }
 
-InstallStep requirements_step(const std::string& pip,
-                              const std::vector<std::string>& extras,
+InstallStep requirements_step(const std::string& pip, const std::vector<std::string>& extras,
                               const std::vector<std::string>& groups)
 {
   const std::string target = extras.empty() ? "." : ".[" + platform::join(extras, ",") + "]";

@@ -34,8 +34,7 @@ struct InstallStep
     : action(std::move(action_text)),
       args(std::move(arguments)),
       target(std::move(installs))
-  {
-  }
+  {}
 
   std::string action;
   std::vector<std::string> args;
@@ -66,8 +65,7 @@ InstallStep lint_tools_step(const std::string& pip);
 
 /// The project in editable mode with `extras`, joined with "," as given,
 /// and each of `groups` as "--group NAME", in order.
-InstallStep requirements_step(const std::string& pip,
-                              const std::vector<std::string>& extras,
+InstallStep requirements_step(const std::string& pip, const std::vector<std::string>& extras,
                               const std::vector<std::string>& groups = {});
 
 } // namespace tolvo::venv

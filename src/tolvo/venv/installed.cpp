@@ -6,11 +6,10 @@
 
 // The one user of a JSON reader in tolvo: direct_url.json is JSON, and a
 // well-kept parser beats a hand-written one for input that other tools wrote.
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <dirent.h>
+#include <nlohmann/json.hpp>
 
 namespace tolvo::venv {
 
@@ -181,8 +180,7 @@ std::vector<std::string> environment_site_packages(const std::string& venv_path)
 
 SitePackages::SitePackages(std::vector<std::string> directories)
   : m_directories(std::move(directories))
-{
-}
+{}
 
 void SitePackages::index()
 {
@@ -211,7 +209,8 @@ void SitePackages::index()
         continue;
       }
       const std::string key = folder_name_key(name, suffix);
-      const auto [it, inserted] = here.try_emplace(key, Entry{directory + "/" + std::string(name), suffix == DIST_INFO});
+      const auto [it, inserted] =
+        here.try_emplace(key, Entry{directory + "/" + std::string(name), suffix == DIST_INFO});
       if (!inserted) {
         it->second.ambiguous = true;
       }

@@ -35,8 +35,7 @@ public:
   SpinnerLine(std::string_view action, const platform::ConsoleStreams& console)
     : m_action(action),
       m_console(console)
-  {
-  }
+  {}
   SpinnerLine(const SpinnerLine&) = delete;
   SpinnerLine& operator=(const SpinnerLine&) = delete;
   ~SpinnerLine()
@@ -70,8 +69,7 @@ private:
 } // namespace
 
 platform::CompletedProcess _chronic(const std::vector<std::string>& args,
-                                    const std::optional<platform::Environment>& env,
-                                    bool check,
+                                    const std::optional<platform::Environment>& env, bool check,
                                     const platform::ConsoleStreams& console)
 {
   platform::CompletedProcess result = platform::run_process(args, {.env = env, .capture = true});
@@ -84,9 +82,7 @@ platform::CompletedProcess _chronic(const std::vector<std::string>& args,
   return result;
 }
 
-platform::CompletedProcess _spinner(std::string_view action,
-                                    const std::vector<std::string>& args,
-                                    bool chronic,
+platform::CompletedProcess _spinner(std::string_view action, const std::vector<std::string>& args, bool chronic,
                                     const platform::ConsoleStreams& console)
 {
   if (!console.terminal) {

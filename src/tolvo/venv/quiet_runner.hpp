@@ -15,14 +15,11 @@ namespace tolvo::venv {
 /// Runs `args` captured; silent on success. On failure shows the captured
 /// texts, then throws CalledProcessError when `check` is set.
 platform::CompletedProcess _chronic(const std::vector<std::string>& args,
-                                    const std::optional<platform::Environment>& env = std::nullopt,
-                                    bool check = true,
+                                    const std::optional<platform::Environment>& env = std::nullopt, bool check = true,
                                     const platform::ConsoleStreams& console = platform::standard_console());
 
 /// Runs `args` behind a progress line for `action`; quiet mode with `chronic`.
-platform::CompletedProcess _spinner(std::string_view action,
-                                    const std::vector<std::string>& args,
-                                    bool chronic = false,
+platform::CompletedProcess _spinner(std::string_view action, const std::vector<std::string>& args, bool chronic = false,
                                     const platform::ConsoleStreams& console = platform::standard_console());
 
 } // namespace tolvo::venv

@@ -50,8 +50,7 @@ public:
   Closure(const config::MarkerEnvironment& markers, SitePackages& site)
     : m_markers(markers),
       m_site(site)
-  {
-  }
+  {}
 
   /// Adds `text`, a requirement that applies with `extra` in the marker
   /// environment; a judgement when it already fails.
@@ -105,9 +104,9 @@ private:
     std::vector<std::string> extras{""};
     for (const std::string& asked : requirement.extras) {
       const std::string key = config::canonicalize_name(asked);
-      const bool provided = std::any_of(
-        distribution.metadata.provides_extra.begin(), distribution.metadata.provides_extra.end(),
-        [&](const std::string& offered) { return config::canonicalize_name(offered) == key; });
+      const bool provided =
+        std::any_of(distribution.metadata.provides_extra.begin(), distribution.metadata.provides_extra.end(),
+                    [&](const std::string& offered) { return config::canonicalize_name(offered) == key; });
       if (!provided) {
         return unsure(requirement.name + " does not provide the extra '" + asked + "'");
       }
@@ -132,8 +131,7 @@ private:
 
 // The requirement strings of the project that `target` asks for, each
 // with the extra its markers see; or why they cannot be told.
-std::optional<Judgement> project_requirements(const InstallTarget& target,
-                                              const config::ProjectConfig& project,
+std::optional<Judgement> project_requirements(const InstallTarget& target, const config::ProjectConfig& project,
                                               std::vector<std::pair<std::string, std::string>>& out)
 {
   const std::vector<std::string> dynamic = project.dynamic();
@@ -146,8 +144,8 @@ std::optional<Judgement> project_requirements(const InstallTarget& target,
   if (!target.extras.empty()) {
     const config::Extras extras = project.extras().value_or(config::Extras{});
     for (const std::string& name : target.extras) {
-      const auto group = std::find_if(extras.begin(), extras.end(),
-                                      [&](const config::ExtraGroup& each) { return each.name == name; });
+      const auto group =
+        std::find_if(extras.begin(), extras.end(), [&](const config::ExtraGroup& each) { return each.name == name; });
       if (group == extras.end()) {
         return unsure("the project has no extra '" + name + "'");
       }
@@ -169,8 +167,7 @@ std::optional<Judgement> project_requirements(const InstallTarget& target,
 
 // The project itself: installed in editable mode from here, at its static
 // version, from the build files tolvo last installed it from.
-std::optional<Judgement> judge_project(const InstallTarget& target,
-                                       SyncContext& context,
+std::optional<Judgement> judge_project(const InstallTarget& target, SyncContext& context,
                                        std::vector<std::pair<std::string, std::string>>& requirements)
 {
   if (context.project == nullptr) {

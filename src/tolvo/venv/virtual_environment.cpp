@@ -44,8 +44,7 @@ std::optional<InterpreterFacts> ask_interpreter(const std::string& python)
 // `record` brought up to date after pip ran in the environment: tied to it
 // as it is now, with the interpreter's facts asked afresh (pip may have
 // moved the site path). None when the environment cannot be tied.
-std::optional<RefreshRecord> refreshed_record(const std::string& venv_path,
-                                              const std::string& python,
+std::optional<RefreshRecord> refreshed_record(const std::string& venv_path, const std::string& python,
                                               std::optional<RefreshRecord> record)
 {
   const std::optional<std::string> tie = current_tie(venv_path);
@@ -59,9 +58,7 @@ std::optional<RefreshRecord> refreshed_record(const std::string& venv_path,
 }
 
 // Whether a facts-bearing record says that the environment holds `target`.
-bool holds(const InstallTarget& target,
-           const RefreshRecord& record,
-           const std::string& directory,
+bool holds(const InstallTarget& target, const RefreshRecord& record, const std::string& directory,
            const std::string& files_hash)
 {
   if (!record.interpreter) {
@@ -107,8 +104,7 @@ VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mod
     python(path + "/bin/python"),
     pip(path + "/bin/pip"),
     m_mode(mode)
-{
-}
+{}
 
 bool VirtualEnvironment::exists() const
 {

@@ -39,7 +39,7 @@ std::vector<std::string> build_run_args(std::string_view mount, std::string_view
                                         std::string_view script);
 
 /// docker run --rm --volume <mount> --platform=<platform> <image> /bin/sh -ec <script>
-std::vector<std::string> test_run_args(std::string_view mount, std::string_view platform,
-                                       std::string_view image, std::string_view script);
+std::vector<std::string> test_run_args(std::string_view mount, std::string_view platform, std::string_view image,
+                                       std::string_view script);
 
 } // namespace tolvo::wheel

@@ -59,8 +59,7 @@ void check_target_values(std::string_view arch, std::string_view python)
                      "': only letters, digits, '_', '.' and '-' are allowed");
   }
   if (!is_python_version(python)) {
-    throw ValueError("invalid --python value '" + std::string(python) +
-                     "': expected a version such as 3.11 or 3.13t");
+    throw ValueError("invalid --python value '" + std::string(python) + "': expected a version such as 3.11 or 3.13t");
   }
 }
 

@@ -22,9 +22,7 @@ std::vector<std::string> build_flags(bool native)
   return flags;
 }
 
-std::string compose_build_script(bool native,
-                                 std::string_view arch,
-                                 std::string_view interpreter,
+std::string compose_build_script(bool native, std::string_view arch, std::string_view interpreter,
                                  const std::optional<std::string>& setup)
 {
   const std::string tag(interpreter);
@@ -90,9 +88,7 @@ std::string compose_test_script(std::string_view wheel_path, const std::optional
   return script;
 }
 
-std::string compose_platform_test_script(std::string_view wheel_path,
-                                         std::string_view arch,
-                                         std::string_view libc,
+std::string compose_platform_test_script(std::string_view wheel_path, std::string_view arch, std::string_view libc,
                                          const std::optional<std::string>& setup)
 {
   std::string script = compose_test_script(wheel_path, setup);

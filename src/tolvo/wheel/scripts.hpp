@@ -33,9 +33,7 @@ std::vector<std::string> build_flags(bool native);
 /// The build container's bash script for interpreter tag `interpreter`
 /// (see get_python_interpreter). `setup` is inserted verbatim when present
 /// and not empty.
-std::string compose_build_script(bool native,
-                                 std::string_view arch,
-                                 std::string_view interpreter,
+std::string compose_build_script(bool native, std::string_view arch, std::string_view interpreter,
                                  const std::optional<std::string>& setup);
 
 /// `path` made safe inside a double-quoted shell word: `"`, `$`, backtick
@@ -49,9 +47,7 @@ std::string compose_test_script(std::string_view wheel_path, const std::optional
 /// git installation for musl, and in front of everything the Rust
 /// installer where the architecture asks for it. Throws
 /// NotImplementedError for an unknown libc when Rust is needed.
-std::string compose_platform_test_script(std::string_view wheel_path,
-                                         std::string_view arch,
-                                         std::string_view libc,
+std::string compose_platform_test_script(std::string_view wheel_path, std::string_view arch, std::string_view libc,
                                          const std::optional<std::string>& setup);
 
 } // namespace tolvo::wheel

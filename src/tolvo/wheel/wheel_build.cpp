@@ -9,10 +9,7 @@
 
 namespace tolvo::wheel {
 
-void build_manylinux_wheel(bool native,
-                           const std::string& arch,
-                           const std::string& libc,
-                           const std::string& python,
+void build_manylinux_wheel(bool native, const std::string& arch, const std::string& libc, const std::string& python,
                            const std::optional<std::string>& setup)
 {
   check_target_values(arch, python);

@@ -12,10 +12,7 @@ namespace tolvo::wheel {
 /// Throws ValueError first when `arch` or `python` is not of a safe shape
 /// (check_target_values), PreconditionFailure without Docker,
 /// CalledProcessError when a container run fails.
-void build_manylinux_wheel(bool native,
-                           const std::string& arch,
-                           const std::string& libc,
-                           const std::string& python,
+void build_manylinux_wheel(bool native, const std::string& arch, const std::string& libc, const std::string& python,
                            const std::optional<std::string>& setup);
 
 } // namespace tolvo::wheel

@@ -12,11 +12,8 @@
 
 namespace tolvo::wheel {
 
-void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
-                          const std::string& arch,
-                          const std::string& libc,
-                          const std::string& python,
-                          const std::optional<std::string>& setup)
+void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const std::string& arch,
+                          const std::string& libc, const std::string& python, const std::optional<std::string>& setup)
 {
   check_target_values(arch, python);
   require_docker();

@@ -12,10 +12,7 @@ namespace tolvo::wheel {
 /// platform. Refuses `arch` and `python` as the build does, then throws
 /// PreconditionFailure without Docker, NotFoundError when there is no
 /// wheel, CalledProcessError when a container run fails.
-void test_manylinux_wheel(const std::optional<std::string>& wheel_path,
-                          const std::string& arch,
-                          const std::string& libc,
-                          const std::string& python,
-                          const std::optional<std::string>& setup);
+void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const std::string& arch,
+                          const std::string& libc, const std::string& python, const std::optional<std::string>& setup);
 
 } // namespace tolvo::wheel

@@ -36,10 +36,7 @@ public:
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
 
-  const std::filesystem::path& path() const
-  {
-    return m_path;
-  }
+  const std::filesystem::path& path() const { return m_path; }
 
   /// Writes `content` to `relative` below the directory, creating parents.
   std::filesystem::path write(const std::filesystem::path& relative, const std::string& content) const

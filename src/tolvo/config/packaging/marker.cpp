@@ -14,8 +14,8 @@ namespace tolvo::config {
 
 namespace {
 
-constexpr std::array<std::string_view, 4> VERSION_VARIABLES = {
-  "implementation_version", "platform_release", "python_full_version", "python_version"};
+constexpr std::array<std::string_view, 4> VERSION_VARIABLES = {"implementation_version", "platform_release",
+                                                               "python_full_version", "python_version"};
 
 std::string format(const MarkerNode& node, bool first)
 {
@@ -51,7 +51,8 @@ bool compare(const std::string& lhs, const std::string& op, const std::string& r
     if (spec && op == "===") {
       // Arbitrary equality compares the texts as written, ignoring case.
       auto fold = [](std::string t) {
-        std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::transform(t.begin(), t.end(), t.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         return t;
       };
       return fold(lhs) == fold(rhs);
@@ -133,7 +134,8 @@ bool eval(const MarkerNode& node, const MarkerEnvironment& env)
 const MarkerEnvironment& default_marker_environment()
 {
   static const MarkerEnvironment env = [] {
-    struct utsname u {};
+    struct utsname u
+    {};
     MarkerEnvironment e;
     bool ok = uname(&u) == 0;
     // tolvo is no Python interpreter; it describes a CPython 3.12 on this
@@ -162,8 +164,7 @@ Marker marker_from_tree(MarkerNode root)
 
 Marker::Marker(std::shared_ptr<const MarkerNode> root)
   : m_root(std::move(root))
-{
-}
+{}
 
 Marker::Marker(std::string_view text)
 {

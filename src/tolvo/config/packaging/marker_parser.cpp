@@ -1,5 +1,4 @@
 #include "tolvo/config/packaging/marker_tree.hpp"
-
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/config/packaging/specifier.hpp"
 #include "tolvo/errors.hpp"
@@ -21,7 +20,10 @@ bool is_word_char(char c)
 class Parser
 {
 public:
-  Parser(std::string_view text, std::size_t& pos) : m_text(text), m_pos(pos) {}
+  Parser(std::string_view text, std::size_t& pos)
+    : m_text(text),
+      m_pos(pos)
+  {}
 
   [[noreturn]] void fail(const std::string& what) const
   {
@@ -106,11 +108,23 @@ private:
   // Reads a variable (returns true) or a quoted string (false).
   bool value(std::string& out)
   {
-    static const std::array<std::string_view, 17> names = {
-      "python_version", "python_full_version", "os_name", "os.name", "sys_platform", "sys.platform",
-      "platform_release", "platform_system", "platform_version", "platform.version", "platform_machine",
-      "platform.machine", "platform_python_implementation", "platform.python_implementation", "python_implementation",
-      "implementation_name", "implementation_version"};
+    static const std::array<std::string_view, 17> names = {"python_version",
+                                                           "python_full_version",
+                                                           "os_name",
+                                                           "os.name",
+                                                           "sys_platform",
+                                                           "sys.platform",
+                                                           "platform_release",
+                                                           "platform_system",
+                                                           "platform_version",
+                                                           "platform.version",
+                                                           "platform_machine",
+                                                           "platform.machine",
+                                                           "platform_python_implementation",
+                                                           "platform.python_implementation",
+                                                           "python_implementation",
+                                                           "implementation_name",
+                                                           "implementation_version"};
     for (std::string_view n : names) {
       if (word(n)) {
         std::string v(n);

@@ -18,7 +18,9 @@ bool is_alnum(char c)
 class ReqParser
 {
 public:
-  explicit ReqParser(std::string_view text) : m_text(text) {}
+  explicit ReqParser(std::string_view text)
+    : m_text(text)
+  {}
 
   [[noreturn]] void fail(const std::string& what) const
   {
@@ -155,8 +157,7 @@ private:
     ws();
     while (!at_end()) {
       char c = m_text[m_pos];
-      if (c == ' ' || c == '\t' || c == ',' || c == ';' || c == ')' || c == '(' || c == '[' || c == ']' ||
-          c == '@') {
+      if (c == ' ' || c == '\t' || c == ',' || c == ';' || c == ')' || c == '(' || c == '[' || c == ']' || c == '@') {
         break;
       }
       ++m_pos;

@@ -247,7 +247,8 @@ SpecifierSet::SpecifierSet(std::string_view text)
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t comma = text.find(',', start);
-    std::string_view part = platform::strip(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    std::string_view part =
+      platform::strip(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
     if (!part.empty()) {
       m_specs.emplace_back(part);
     }

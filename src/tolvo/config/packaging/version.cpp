@@ -37,7 +37,9 @@ std::string strip_zeros(std::string_view digits)
 class Cursor
 {
 public:
-  explicit Cursor(std::string_view text) : m_text(text) {}
+  explicit Cursor(std::string_view text)
+    : m_text(text)
+  {}
   [[nodiscard]] bool at_end() const { return m_pos >= m_text.size(); }
   [[nodiscard]] char peek(std::size_t ahead = 0) const
   {
@@ -75,7 +77,7 @@ private:
 
 // Optional separator, label, optional separator, optional number: the
 // shape shared by pre, post and dev segments. Restores the cursor on failure.
-template<typename Labels>
+template <typename Labels>
 std::optional<std::pair<std::string, std::string>> labelled(Cursor& cur, const Labels& labels)
 {
   std::size_t start = cur.pos();
