@@ -39,7 +39,7 @@ def expected_build_script(native: bool, arch: str, tag: str, setup: str = "") ->
         + (f"auditwheel repair dist/*_{arch}.whl\n" if native else "\n")
         + "owner=$(stat -c '%u:%g' .)\n"
         + (f"rm -f dist/*_{arch}.whl\nmv wheelhouse/* dist/\n" if native else "\n\n")
-        + 'for entry in dist/ *.egg-info/ build/; do if [ -e "$entry" ]; then chown -R "$owner" "$entry"; fi; done\n'
+        + 'for entry in dist/ *.egg-info/ build/ target/; do if [ -e "$entry" ]; then chown -R "$owner" "$entry"; fi; done\n'
         + "rm -rf wheelhouse/\n"
     )
 

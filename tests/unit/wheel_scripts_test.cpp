@@ -24,7 +24,7 @@ using namespace tolvo::wheel;
 // What the build leaves is handed over after the repaired wheels are moved
 // in, and only where it exists.
 const std::string OWNERSHIP =
-  "for entry in dist/ *.egg-info/ build/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done\n";
+  "for entry in dist/ *.egg-info/ build/ target/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done\n";
 
 struct BuildCase
 {

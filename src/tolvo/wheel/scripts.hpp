@@ -22,10 +22,11 @@ inline constexpr std::string_view MUSL_GIT_PREFIX = "apk add --no-cache git;";
 inline constexpr std::string_view TEST_GIT_EMAIL = "test@example.invalid";
 
 /// The build script's line that hands what the build leaves in the project
-/// (dist/, the root-level *.egg-info/ directories, build/) to the owner of
-/// the project directory, `$owner`; the container runs as its superuser.
+/// (dist/, the root-level *.egg-info/ directories, build/, and the target/
+/// of a Rust back end such as maturin) to the owner of the project
+/// directory, `$owner`; the container runs as its superuser.
 inline constexpr std::string_view OWNERSHIP_LINE =
-  "for entry in dist/ *.egg-info/ build/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done";
+  "for entry in dist/ *.egg-info/ build/ target/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done";
 
 /// The build flags: none for a native wheel, the pure-wheel option otherwise.
 std::vector<std::string> build_flags(bool native);
