@@ -1,3 +1,4 @@
+#include "tolvo/config/packaging/specifier.hpp"
 #include "tolvo/config/packaging/version.hpp"
 #include "tolvo/errors.hpp"
 
@@ -54,6 +55,25 @@ TEST(Version, InvalidMessageNamesText)
     FAIL() << v.str();
   } catch (const tolvo::ValueError& e) {
     EXPECT_STREQ(e.what(), "Invalid version: '3.8.*'");
+  }
+}
+
+// A crafted value of megabytes must not become a message of megabytes.
+TEST(Version, InvalidMessagesQuoteAtMostTwoHundredCharacters)
+{
+  const std::string long_text = "1." + std::string(100'000, 'x');
+  const std::string shown = long_text.substr(0, 200) + "...'";
+  try {
+    tolvo::config::Version v(long_text);
+    FAIL() << "accepted";
+  } catch (const tolvo::ValueError& e) {
+    EXPECT_EQ(e.what(), "Invalid version: '" + shown);
+  }
+  try {
+    tolvo::config::Specifier s(">=" + long_text);
+    FAIL() << "accepted";
+  } catch (const tolvo::ValueError& e) {
+    EXPECT_EQ(e.what(), "Invalid specifier: '>=" + shown.substr(0, shown.size() - 6) + "...'");
   }
 }
 

@@ -22,6 +22,9 @@ std::size_t character_count(std::string_view text);
 /// never cutting a UTF-8 sequence.
 std::string_view first_characters(std::string_view text, std::size_t characters);
 
+/// How much of a user's text an error message quotes.
+inline constexpr std::size_t QUOTED_TEXT_MOST = 200;
+
 /// `text` as it is when it has at most `most` characters (UTF-8 code
 /// points), else its first `most` characters and "...": input quoted in a
 /// message, which must stay readable however long the input.

@@ -172,7 +172,7 @@ Marker::Marker(std::string_view text)
   m_root = std::make_shared<const MarkerNode>(parse_marker_expression(text, pos));
   if (pos != text.size()) {
     throw ValueError("Invalid marker: expected end at position " + std::to_string(pos) + " of '" +
-                     platform::abbreviate(text, QUOTED_TEXT_MOST) + "'");
+                     platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
   }
 }
 

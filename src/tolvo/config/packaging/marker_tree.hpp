@@ -34,10 +34,6 @@ struct MarkerNode
   std::vector<std::string> joins;
 };
 
-/// The most characters of a requirement or marker its parse errors quote:
-/// more than a real one has, few enough to keep the message one readable line.
-inline constexpr std::size_t QUOTED_TEXT_MOST = 200;
-
 /// Parses a marker expression at `pos` of `text`, stopping where the
 /// expression ends. Throws ValueError naming the text.
 MarkerNode parse_marker_expression(std::string_view text, std::size_t& pos);

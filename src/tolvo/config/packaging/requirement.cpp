@@ -24,7 +24,7 @@ public:
 
   [[noreturn]] void fail(const std::string& what) const
   {
-    throw ValueError("Invalid requirement: '" + platform::abbreviate(m_text, QUOTED_TEXT_MOST) + "': " + what +
+    throw ValueError("Invalid requirement: '" + platform::abbreviate(m_text, platform::QUOTED_TEXT_MOST) + "': " + what +
                      " at position " + std::to_string(m_pos));
   }
   void ws()
