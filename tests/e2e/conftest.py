@@ -10,6 +10,7 @@ import os
 import pty
 import py_compile
 import selectors
+import signal
 import subprocess
 import sys
 import termios
@@ -32,6 +33,13 @@ def _find_tolvo() -> Path:
 
 
 TOLVO = _find_tolvo()
+
+# A suite started in the background by a shell without job control inherits
+# SIGINT and SIGQUIT ignored, and tolvo rightly keeps an ignored signal
+# ignored; the interruption tests need the defaults in what they start.
+for _number in (signal.SIGINT, signal.SIGQUIT):
+    if signal.getsignal(_number) == signal.SIG_IGN:
+        signal.signal(_number, signal.SIG_DFL)
 
 
 @pytest.fixture(scope="session")

@@ -105,6 +105,37 @@ std::vector<std::string> ignoring_child(const std::filesystem::path& ready)
   return sh("trap '' TERM INT; touch " + shell_quoted(ready) + "; exec sleep 30");
 }
 
+// A suite started in the background by a shell without job control
+// inherits SIGINT and SIGQUIT ignored, and tolvo rightly leaves an ignored
+// signal ignored; these tests send them, so they start from the defaults.
+class DefaultDispositions
+{
+public:
+  DefaultDispositions()
+  {
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      struct sigaction previous
+      {};
+      ::sigaction(number, nullptr, &previous);
+      if (previous.sa_handler == SIG_IGN) {
+        ::signal(number, SIG_DFL);
+        m_ignored.push_back(number);
+      }
+    }
+  }
+  ~DefaultDispositions()
+  {
+    for (const int number : m_ignored) {
+      ::signal(number, SIG_IGN);
+    }
+  }
+  DefaultDispositions(const DefaultDispositions&) = delete;
+  DefaultDispositions& operator=(const DefaultDispositions&) = delete;
+
+private:
+  std::vector<int> m_ignored;
+};
+
 } // namespace
 
 class InterruptionTest : public ::testing::Test
@@ -113,6 +144,8 @@ protected:
   void SetUp() override { tolvo::platform::clear_interruption(); }
   void TearDown() override { tolvo::platform::clear_interruption(); }
 
+  // Declared first: constructed before the handlers, destroyed after them.
+  DefaultDispositions m_defaults;
   InterruptionHandlers m_handlers;
   tolvo::testing::ScopedTempDir m_dir;
 };
