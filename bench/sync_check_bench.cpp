@@ -6,6 +6,8 @@
 #include "tolvo/venv/refresh_record.hpp"
 #include "tolvo/venv/sync_check.hpp"
 
+#include "support/linux_markers.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,20 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int DISTRIBUTIONS = 200;
-
-const tolvo::config::MarkerEnvironment MARKERS = {
-  {"implementation_name", "cpython"},
-  {"implementation_version", "3.11.7"},
-  {"os_name", "posix"},
-  {"platform_machine", "x86_64"},
-  {"platform_python_implementation", "CPython"},
-  {"platform_release", "6.1.0"},
-  {"platform_system", "Linux"},
-  {"platform_version", "#1 SMP"},
-  {"python_full_version", "3.11.7"},
-  {"python_version", "3.11"},
-  {"sys_platform", "linux"},
-};
 
 void write(const fs::path& path, const std::string& text)
 {
@@ -98,8 +86,12 @@ int main()
     // project, list the site path and judge.
     const tolvo::config::ProjectConfig config(project / "pyproject.toml");
     tolvo::venv::SitePackages packages({site.string()});
-    tolvo::venv::SyncContext context{
-      MARKERS, packages, &config, project.string(), tolvo::venv::project_files_hash(project.string()), recorded};
+    tolvo::venv::SyncContext context{tolvo::testing::LINUX_CPYTHON_311,
+                                     packages,
+                                     &config,
+                                     project.string(),
+                                     tolvo::venv::project_files_hash(project.string()),
+                                     recorded};
     const tolvo::venv::Judgement judged = tolvo::venv::judge_install(target, context);
     const auto stop = std::chrono::steady_clock::now();
     if (judged.verdict != tolvo::venv::Verdict::satisfied) {

@@ -1,5 +1,6 @@
 #include "tolvo/venv/sync_check.hpp"
 
+#include "support/linux_markers.hpp"
 #include "support/scoped_temp_dir.hpp"
 
 #include <functional>
@@ -9,21 +10,8 @@
 namespace tolvo::venv {
 namespace {
 
+using tolvo::testing::LINUX_CPYTHON_311;
 using tolvo::testing::ScopedTempDir;
-
-const config::MarkerEnvironment LINUX_311 = {
-  {"implementation_name", "cpython"},
-  {"implementation_version", "3.11.7"},
-  {"os_name", "posix"},
-  {"platform_machine", "x86_64"},
-  {"platform_python_implementation", "CPython"},
-  {"platform_release", "6.1.0"},
-  {"platform_system", "Linux"},
-  {"platform_version", "#1 SMP"},
-  {"python_full_version", "3.11.7"},
-  {"python_version", "3.11"},
-  {"sys_platform", "linux"},
-};
 
 constexpr const char* PYPROJECT = R"([project]
 name = "App"
@@ -87,7 +75,7 @@ public:
     std::istringstream stream(pyproject);
     const config::ProjectConfig config(stream);
     SitePackages site({(temp.path() / "site").string(), (temp.path() / "system").string()});
-    SyncContext context{LINUX_311, site, &config, project.string(), "hash-now", recorded};
+    SyncContext context{LINUX_CPYTHON_311, site, &config, project.string(), "hash-now", recorded};
     return judge_install(target, context);
   }
 
