@@ -3,6 +3,8 @@
 
 from __future__ import annotations
 
+import platform
+
 import pytest
 
 from conftest import FakeProject
@@ -21,6 +23,8 @@ GLIBC_RUST = 'apt-get update;DEBIAN_FRONTEND="noninteractive" apt-get install -y
 GIT = "apk add --no-cache git;"
 VERSION = ["--version"]
 BINFMT = ["run", "--privileged", "--rm", "tonistiigi/binfmt", "--install", "all"]
+# Containers of the host's own architecture run without emulation.
+HOST = {"arm64": "aarch64", "amd64": "x86_64"}.get(platform.machine(), platform.machine())
 
 
 def docker_calls(project: FakeProject) -> list[list[str]]:
@@ -75,7 +79,7 @@ def test_build_runs_the_build_container(fake_project: FakeProject, options, nati
     building = f"Building manylinux wheel for {arch} ({libc}) with Python {python}..."
     build_call = ["run", "--rm", "-v", mount(fake_project), f"quay.io/pypa/{image}:latest", "/bin/bash", "-ec",
                   expected_build_script(native, arch, tag, setup)]
-    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != "x86_64" else []) + [build_call]
+    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != HOST else []) + [build_call]
     out = result.stdout
     assert out.index(building) < out.index("DOCKER run")
     assert out.rstrip().endswith(f"Manylinux wheel built for {arch}")
@@ -134,10 +138,10 @@ def test_wheel_test_runs_the_test_container(fake_project: FakeProject, options, 
     assert result.returncode == 0, result.stderr
     test_call = ["run", "--rm", "--volume", mount(fake_project), f"--platform={platform}", image, "/bin/sh", "-ec",
                  expected_test_script(line1, wheel)]
-    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != "x86_64" else []) + [test_call]
+    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != HOST else []) + [test_call]
     out = result.stdout
     testing = f"Testing wheel {wheel} on {image}..."
-    if arch != "x86_64":
+    if arch != HOST:
         assert out.index("DOCKER run --privileged") < out.index(testing)
     assert out.index(testing) < out.index("DOCKER run --rm --volume")
     assert out.rstrip().endswith("Wheel tests passed")

@@ -3,6 +3,7 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/wheel/engine.hpp"
 #include "tolvo/wheel/engine_args.hpp"
+#include "tolvo/wheel/host_arch.hpp"
 #include "tolvo/wheel/images.hpp"
 #include "tolvo/wheel/scripts.hpp"
 #include "tolvo/wheel/wheel_search.hpp"
@@ -34,7 +35,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const st
   const std::string script = compose_platform_test_script(*wheel, arch, libc, setup);
   const std::string image = test_image(python, libc);
 
-  if (arch != NATIVE_ARCH) {
+  if (needs_emulation(arch, host_architecture())) {
     register_emulation();
   }
   std::cout << "Testing wheel " << *wheel << " on " << image << "..." << std::endl;
