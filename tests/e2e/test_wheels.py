@@ -165,6 +165,33 @@ def test_setup_and_quoted_wheel_name(fake_project: FakeProject) -> None:
     assert script == expected_test_script("", 'dist/my \\$pkg\\"\\`x\\`.whl', "apt-get update")
 
 
+@pytest.mark.parametrize(
+    ("version", "wheels", "chosen", "why"),
+    [
+        ('version = "1.0"', ["mypkg-0.9-py3-none-any.whl", "mypkg-1.0-py3-none-any.whl"],
+         "mypkg-1.0-py3-none-any.whl", None),
+        ('version = "1.0"', ["mypkg-0.9-py3-none-any.whl", "mypkg-1.1-py3-none-any.whl"], None,
+         "none of the wheels in dist/ is a wheel of mypkg 1.0"),
+        ('dynamic = ["version"]', ["mypkg-1.0-py3-none-any.whl", "mypkg-1.1-py3-none-any.whl"], None,
+         "the version of mypkg is dynamic and the wheels in dist/ are of several versions"),
+    ],
+)
+def test_stale_wheels_beside_the_current_one(fake_project: FakeProject, version, wheels, chosen, why) -> None:
+    fake_project.write("pyproject.toml", PYPROJECT.replace('version = "1.0"', version))
+    for wheel in wheels:
+        fake_project.write(f"dist/{wheel}")
+    result = fake_project.run("test", "--wheel")
+    if chosen:
+        assert result.returncode == 0, result.stderr
+        assert f"Testing wheel dist/{chosen} on python:3.11..." in result.stdout
+        return
+    assert result.returncode == 1
+    listed = "".join(f"  dist/{wheel}\n" for wheel in sorted(wheels))
+    assert result.stderr.startswith(f"tolvo: error: {why}")
+    assert result.stderr.endswith(f":\n{listed}Remove the stale wheels and run again.\n")
+    assert docker_calls(fake_project) == [VERSION]
+
+
 def test_no_wheel_found(fake_project: FakeProject) -> None:
     (fake_project.dir / "dist").mkdir()
     result = fake_project.run("test", "--wheel", "--arch", "riscv64")

@@ -2,7 +2,6 @@
 #include "tolvo/wheel/engine.hpp"
 #include "tolvo/wheel/engine_args.hpp"
 #include "tolvo/wheel/scripts.hpp"
-#include "tolvo/wheel/wheel_search.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,8 +22,8 @@ using namespace tolvo::wheel;
 
 // What the build leaves is handed over after the repaired wheels are moved
 // in, and only where it exists.
-const std::string OWNERSHIP =
-  "for entry in dist/ *.egg-info/ build/ target/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done\n";
+const std::string OWNERSHIP = "for entry in dist/ *.egg-info/ build/ target/; do if [ -e \"$entry\" ]; then chown -R "
+                              "\"$owner\" \"$entry\"; fi; done\n";
 
 struct BuildCase
 {
@@ -199,7 +198,7 @@ TEST(EngineArgs, ExactLists)
   EXPECT_EQ(volume_mount(), fs::current_path().string() + ":/src");
 }
 
-// ---- wheel search ------------------------------------------------------------
+// ---- tests that need a directory -------------------------------------------
 
 class ScopedTempDir : public testing::Test
 {
@@ -217,59 +216,9 @@ protected:
     fs::current_path(m_previous);
     fs::remove_all(m_dir);
   }
-  static void touch(const fs::path& path)
-  {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path).put('x');
-  }
   fs::path m_previous;
   fs::path m_dir;
 };
-
-using WheelSearch = ScopedTempDir;
-
-TEST_F(WheelSearch, NothingAnywhere)
-{
-  EXPECT_EQ(find_wheel("x86_64"), std::nullopt);
-  fs::create_directories("dist");
-  fs::create_directories("wheelhouse");
-  touch("dist/readme.txt");
-  EXPECT_EQ(find_wheel("x86_64"), std::nullopt);
-}
-
-TEST_F(WheelSearch, WheelhouseBeforeDistEvenForOtherArch)
-{
-  touch("wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl");
-  touch("dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl");
-  EXPECT_EQ(find_wheel("x86_64"), "wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl");
-}
-
-TEST_F(WheelSearch, EmptyWheelhousePassesOn)
-{
-  fs::create_directories("wheelhouse");
-  touch("dist/mypkg-1.0-py3-none-any.whl");
-  EXPECT_EQ(find_wheel("x86_64"), "dist/mypkg-1.0-py3-none-any.whl");
-}
-
-TEST_F(WheelSearch, ArchPatternBeforeAnyWheel)
-{
-  touch("dist/mypkg-1.0-py3-none-any.whl");
-  touch("dist/mypkg-1.0-cp311-cp311-musllinux_1_2_s390x.whl");
-  EXPECT_EQ(find_wheel("s390x"), "dist/mypkg-1.0-cp311-cp311-musllinux_1_2_s390x.whl");
-  // Letter case counts in the patterns.
-  touch("wheelhouse/X.WHL");
-  EXPECT_EQ(find_wheel("s390x"), "dist/mypkg-1.0-cp311-cp311-musllinux_1_2_s390x.whl");
-}
-
-TEST_F(WheelSearch, EitherLibcForSameArch)
-{
-  touch("dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl");
-  touch("dist/mypkg-1.0-cp311-cp311-musllinux_1_2_x86_64.whl");
-  const std::set<std::string> allowed{"dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl",
-                                      "dist/mypkg-1.0-cp311-cp311-musllinux_1_2_x86_64.whl"};
-  ASSERT_TRUE(find_wheel("x86_64").has_value());
-  EXPECT_EQ(allowed.count(*find_wheel("x86_64")), 1U);
-}
 
 // ---- the scripts are valid shell ---------------------------------------------
 

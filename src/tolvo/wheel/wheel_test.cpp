@@ -20,7 +20,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const st
   require_docker();
   std::optional<std::string> wheel = wheel_path;
   if (!wheel.has_value()) {
-    wheel = find_wheel(arch);
+    wheel = find_wheel(arch, libc);
   }
   std::error_code error;
   if (!wheel.has_value() || !std::filesystem::exists(*wheel, error)) {
