@@ -192,6 +192,31 @@ def test_stale_wheels_beside_the_current_one(fake_project: FakeProject, version,
     assert docker_calls(fake_project) == [VERSION]
 
 
+def test_path_and_arguments_reach_pytest_in_the_container(fake_project: FakeProject) -> None:
+    wheel = "dist/mypkg-1.0-py3-none-any.whl"
+    fake_project.write(wheel)
+    result = fake_project.run("test", "--wheel", f"{fake_project.dir}/tests/unit/test_a.py::test_b", "--",
+                              "-k", "a and not b", "it's", "$(touch PWNED)")
+    assert result.returncode == 0, result.stderr
+    script = docker_calls(fake_project)[-1][-1]
+    assert script == expected_test_script("", wheel).replace(
+        "python -m pytest -vv tests\n",
+        "python -m pytest -vv tests/unit/test_a.py::test_b -k 'a and not b' 'it'\"'\"'s' '$(touch PWNED)'\n")
+
+
+@pytest.mark.parametrize("path", ["testing/", "src/mypkg", ".", "tests/../..", "/elsewhere/tests"])
+def test_path_outside_the_copied_tests_is_a_usage_error(fake_project: FakeProject, path: str) -> None:
+    # Only tests/ is copied into the container: anything else would run
+    # other tests than those asked for, or the sources instead of the wheel.
+    fake_project.write("dist/mypkg-1.0-py3-none-any.whl")
+    result = fake_project.run("test", "--wheel", path, "--", "-x")
+    assert result.returncode == 2
+    assert result.stderr.startswith("usage: tolvo test ")
+    assert result.stderr.endswith(f"tolvo test: error: argument path: with --wheel the tests run from a copy of tests/, "
+                                  f"so PATH must lie inside it: '{path}'\n")
+    assert fake_project.calls() == []
+
+
 def test_no_wheel_found(fake_project: FakeProject) -> None:
     (fake_project.dir / "dist").mkdir()
     result = fake_project.run("test", "--wheel", "--arch", "riscv64")

@@ -182,6 +182,14 @@ INSTANTIATE_TEST_SUITE_P(
                   EscapeCase{"dist/$(id).whl", "dist/\\$(id).whl"}, EscapeCase{"dist/`id`.whl", "dist/\\`id\\`.whl"},
                   EscapeCase{"dist/a\\b.whl", "dist/a\\\\b.whl"}, EscapeCase{"dist/it's.whl", "dist/it's.whl"}));
 
+TEST(TestScript, SelectionEndsThePytestLine)
+{
+  const TestSelection selection{"tests/unit/test_a.py::test_b[1-2]", {"-k", "a and not b", "-x"}};
+  EXPECT_TRUE(compose_test_script("dist/mypkg-1.0-py3-none-any.whl", std::nullopt, selection)
+                .ends_with("\ncp -r /src/tests .\n"
+                           "python -m pytest -vv 'tests/unit/test_a.py::test_b[1-2]' -k 'a and not b' -x\n"));
+}
+
 // ---- engine argument lists ---------------------------------------------------
 
 TEST(EngineArgs, ExactLists)
@@ -360,5 +368,37 @@ INSTANTIATE_TEST_SUITE_P(
     ScriptRunCase{"pure_setuptools", false, "x86_64", "build mypkg.egg-info", "mypkg-1.0-py3-none-any.whl"},
     ScriptRunCase{"pure_no_leftovers", false, "x86_64", "", "mypkg-1.0-py3-none-any.whl"}),
   [](const testing::TestParamInfo<ScriptRunCase>& param_info) { return std::string(param_info.param.name); });
+
+// Runs the script's pytest line under sh, with a stand-in python that
+// records the arguments it gets.
+using PytestLine = ScopedTempDir;
+
+TEST_F(PytestLine, GetsEveryByteOfTheSelection)
+{
+  std::string every_byte;
+  for (int c = 1; c < 256; ++c) {
+    every_byte.push_back(static_cast<char>(c));
+  }
+  const TestSelection selection{"tests/a b.py::t['x']",
+                                {"-k", "a and not b", "it's", "$(touch PWNED)`touch PWNED`", "", "\"\\\n", every_byte}};
+  const std::string script = compose_test_script("w.whl", std::nullopt, selection);
+  const std::string copy_line = "\ncp -r /src/tests .\n";
+  const auto at = script.find(copy_line);
+  ASSERT_NE(at, std::string::npos);
+  std::ofstream("pytest-line.sh") << script.substr(at + copy_line.size());
+  fs::create_directories("bin");
+  write_program(m_dir / "bin" / "python", "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > args.bin\n");
+  ASSERT_EQ(std::system(("PATH='" + (m_dir / "bin").string() + "':\"$PATH\" sh pytest-line.sh").c_str()), 0);
+
+  std::vector<std::string> expected{"-m", "pytest", "-vv", selection.path};
+  expected.insert(expected.end(), selection.args.begin(), selection.args.end());
+  std::ifstream recorded("args.bin", std::ios::binary);
+  std::vector<std::string> got;
+  for (std::string arg; std::getline(recorded, arg, '\0');) {
+    got.push_back(arg);
+  }
+  EXPECT_EQ(got, expected);
+  EXPECT_FALSE(fs::exists("PWNED"));
+}
 
 } // namespace

@@ -14,7 +14,8 @@
 namespace tolvo::wheel {
 
 void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const std::string& arch,
-                          const std::string& libc, const std::string& python, const std::optional<std::string>& setup)
+                          const std::string& libc, const std::string& python, const std::optional<std::string>& setup,
+                          const TestSelection& selection)
 {
   check_target_values(arch, python);
   require_docker();
@@ -32,7 +33,7 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const st
               << std::endl;
     return;
   }
-  const std::string script = compose_platform_test_script(*wheel, arch, libc, setup);
+  const std::string script = compose_platform_test_script(*wheel, arch, libc, setup, selection);
   const std::string image = test_image(python, libc);
 
   if (needs_emulation(arch, host_architecture())) {
