@@ -212,8 +212,8 @@ def test_path_outside_the_copied_tests_is_a_usage_error(fake_project: FakeProjec
     result = fake_project.run("test", "--wheel", path, "--", "-x")
     assert result.returncode == 2
     assert result.stderr.startswith("usage: tolvo test ")
-    assert result.stderr.endswith(f"tolvo test: error: argument path: with --wheel the tests run from a copy of tests/, "
-                                  f"so PATH must lie inside it: '{path}'\n")
+    assert result.stderr.endswith("tolvo test: error: argument path: with --wheel the tests run from a copy of "
+                                  f"tests/, so PATH must lie inside it: '{path}'\n")
     assert fake_project.calls() == []
 
 
