@@ -3,6 +3,8 @@
 
 from __future__ import annotations
 
+import platform
+
 import pytest
 
 from conftest import FakeProject
@@ -21,6 +23,8 @@ GLIBC_RUST = 'apt-get update;DEBIAN_FRONTEND="noninteractive" apt-get install -y
 GIT = "apk add --no-cache git;"
 VERSION = ["--version"]
 BINFMT = ["run", "--privileged", "--rm", "tonistiigi/binfmt", "--install", "all"]
+# Containers of the host's own architecture run without emulation.
+HOST = {"arm64": "aarch64", "amd64": "x86_64"}.get(platform.machine(), platform.machine())
 
 
 def docker_calls(project: FakeProject) -> list[list[str]]:
@@ -75,7 +79,7 @@ def test_build_runs_the_build_container(fake_project: FakeProject, options, nati
     building = f"Building manylinux wheel for {arch} ({libc}) with Python {python}..."
     build_call = ["run", "--rm", "-v", mount(fake_project), f"quay.io/pypa/{image}:latest", "/bin/bash", "-ec",
                   expected_build_script(native, arch, tag, setup)]
-    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != "x86_64" else []) + [build_call]
+    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != HOST else []) + [build_call]
     out = result.stdout
     assert out.index(building) < out.index("DOCKER run")
     assert out.rstrip().endswith(f"Manylinux wheel built for {arch}")
@@ -134,10 +138,10 @@ def test_wheel_test_runs_the_test_container(fake_project: FakeProject, options, 
     assert result.returncode == 0, result.stderr
     test_call = ["run", "--rm", "--volume", mount(fake_project), f"--platform={platform}", image, "/bin/sh", "-ec",
                  expected_test_script(line1, wheel)]
-    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != "x86_64" else []) + [test_call]
+    assert docker_calls(fake_project) == [VERSION] + ([BINFMT] if arch != HOST else []) + [test_call]
     out = result.stdout
     testing = f"Testing wheel {wheel} on {image}..."
-    if arch != "x86_64":
+    if arch != HOST:
         assert out.index("DOCKER run --privileged") < out.index(testing)
     assert out.index(testing) < out.index("DOCKER run --rm --volume")
     assert out.rstrip().endswith("Wheel tests passed")
@@ -159,6 +163,58 @@ def test_setup_and_quoted_wheel_name(fake_project: FakeProject) -> None:
     assert result.returncode == 0, result.stderr
     script = docker_calls(fake_project)[-1][-1]
     assert script == expected_test_script("", 'dist/my \\$pkg\\"\\`x\\`.whl', "apt-get update")
+
+
+@pytest.mark.parametrize(
+    ("version", "wheels", "chosen", "why"),
+    [
+        ('version = "1.0"', ["mypkg-0.9-py3-none-any.whl", "mypkg-1.0-py3-none-any.whl"],
+         "mypkg-1.0-py3-none-any.whl", None),
+        ('version = "1.0"', ["mypkg-0.9-py3-none-any.whl", "mypkg-1.1-py3-none-any.whl"], None,
+         "none of the wheels in dist/ is a wheel of mypkg 1.0"),
+        ('dynamic = ["version"]', ["mypkg-1.0-py3-none-any.whl", "mypkg-1.1-py3-none-any.whl"], None,
+         "the version of mypkg is dynamic and the wheels in dist/ are of several versions"),
+    ],
+)
+def test_stale_wheels_beside_the_current_one(fake_project: FakeProject, version, wheels, chosen, why) -> None:
+    fake_project.write("pyproject.toml", PYPROJECT.replace('version = "1.0"', version))
+    for wheel in wheels:
+        fake_project.write(f"dist/{wheel}")
+    result = fake_project.run("test", "--wheel")
+    if chosen:
+        assert result.returncode == 0, result.stderr
+        assert f"Testing wheel dist/{chosen} on python:3.11..." in result.stdout
+        return
+    assert result.returncode == 1
+    listed = "".join(f"  dist/{wheel}\n" for wheel in sorted(wheels))
+    assert result.stderr.startswith(f"tolvo: error: {why}")
+    assert result.stderr.endswith(f":\n{listed}Remove the stale wheels and run again.\n")
+    assert docker_calls(fake_project) == [VERSION]
+
+
+def test_path_and_arguments_reach_pytest_in_the_container(fake_project: FakeProject) -> None:
+    wheel = "dist/mypkg-1.0-py3-none-any.whl"
+    fake_project.write(wheel)
+    result = fake_project.run("test", "--wheel", f"{fake_project.dir}/tests/unit/test_a.py::test_b", "--",
+                              "-k", "a and not b", "it's", "$(touch PWNED)")
+    assert result.returncode == 0, result.stderr
+    script = docker_calls(fake_project)[-1][-1]
+    assert script == expected_test_script("", wheel).replace(
+        "python -m pytest -vv tests\n",
+        "python -m pytest -vv tests/unit/test_a.py::test_b -k 'a and not b' 'it'\"'\"'s' '$(touch PWNED)'\n")
+
+
+@pytest.mark.parametrize("path", ["testing/", "src/mypkg", ".", "tests/../..", "/elsewhere/tests"])
+def test_path_outside_the_copied_tests_is_a_usage_error(fake_project: FakeProject, path: str) -> None:
+    # Only tests/ is copied into the container: anything else would run
+    # other tests than those asked for, or the sources instead of the wheel.
+    fake_project.write("dist/mypkg-1.0-py3-none-any.whl")
+    result = fake_project.run("test", "--wheel", path, "--", "-x")
+    assert result.returncode == 2
+    assert result.stderr.startswith("usage: tolvo test ")
+    assert result.stderr.endswith("tolvo test: error: argument path: with --wheel the tests run from a copy of "
+                                  f"tests/, so PATH must lie inside it: '{path}'\n")
+    assert fake_project.calls() == []
 
 
 def test_no_wheel_found(fake_project: FakeProject) -> None:

@@ -1,9 +1,12 @@
 #include "tolvo/errors.hpp"
+#include "tolvo/wheel/host_arch.hpp"
 #include "tolvo/wheel/images.hpp"
 
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -107,6 +110,61 @@ TEST(InstallRust, UnknownLibcIsNotImplemented)
     EXPECT_STREQ(error.what(), "ERROR: Unknown libc uclibc");
   }
 }
+
+// ---- the host's architecture --------------------------------------------------
+
+TEST(HostArchitecture, MachineNamesInWheelTagNaming)
+{
+  const std::vector<std::pair<std::string, std::string>> names{
+    {"x86_64", "x86_64"}, {"amd64", "x86_64"},    {"aarch64", "aarch64"}, {"arm64", "aarch64"}, {"armv7l", "armv7l"},
+    {"armv8l", "armv7l"}, {"i386", "i686"},       {"i586", "i686"},       {"i686", "i686"},     {"ppc64le", "ppc64le"},
+    {"s390x", "s390x"},   {"riscv64", "riscv64"}, {"mips64", "mips64"}};
+  for (const auto& [machine, name] : names) {
+    EXPECT_EQ(normalize_machine(machine), name) << machine;
+  }
+  // Whatever this machine is, it is reported in that naming.
+  const std::string host = host_architecture();
+  EXPECT_EQ(normalize_machine(host), host);
+}
+
+struct HostCase
+{
+  const char* host;
+  const char* arch;
+  const char* libc;
+  const char* build_image;
+  const char* platform;
+  bool emulation;
+};
+
+void PrintTo(const HostCase& c, std::ostream* os)
+{
+  *os << c.arch << " " << c.libc << " on " << c.host;
+}
+
+class OnHost : public testing::TestWithParam<HostCase>
+{};
+
+TEST_P(OnHost, ImagesAndEmulation)
+{
+  const HostCase& c = GetParam();
+  EXPECT_EQ(get_manylinux_image(c.arch, c.libc), c.build_image);
+  EXPECT_EQ(test_platform(c.arch), c.platform);
+  EXPECT_EQ(needs_emulation(c.arch, c.host), c.emulation);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+  Cases, OnHost,
+  testing::Values(HostCase{"aarch64", "aarch64", "glibc", "manylinux_2_34_aarch64", "linux/aarch64", false},
+                  HostCase{"aarch64", "aarch64", "musl", "musllinux_1_2_aarch64", "linux/aarch64", false},
+                  HostCase{"aarch64", "x86_64", "glibc", "manylinux_2_34_x86_64", "linux/x86_64", true},
+                  HostCase{"aarch64", "x86_64", "musl", "musllinux_1_2_x86_64", "linux/x86_64", true},
+                  HostCase{"aarch64", "armv7l", "glibc", "manylinux_2_35_armv7l", "linux/arm/v7", true},
+                  HostCase{"aarch64", "i686", "glibc", "manylinux_2_34_i686", "linux/386", true},
+                  HostCase{"x86_64", "x86_64", "glibc", "manylinux_2_34_x86_64", "linux/x86_64", false},
+                  HostCase{"x86_64", "aarch64", "glibc", "manylinux_2_34_aarch64", "linux/aarch64", true},
+                  HostCase{"x86_64", "riscv64", "glibc", "manylinux_2_39_riscv64", "linux/riscv64", true},
+                  HostCase{"s390x", "s390x", "musl", "musllinux_1_2_s390x", "linux/s390x", false}));
 
 // ---- refused target values -------------------------------------------------
 

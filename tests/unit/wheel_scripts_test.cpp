@@ -2,7 +2,6 @@
 #include "tolvo/wheel/engine.hpp"
 #include "tolvo/wheel/engine_args.hpp"
 #include "tolvo/wheel/scripts.hpp"
-#include "tolvo/wheel/wheel_search.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,8 +22,8 @@ using namespace tolvo::wheel;
 
 // What the build leaves is handed over after the repaired wheels are moved
 // in, and only where it exists.
-const std::string OWNERSHIP =
-  "for entry in dist/ *.egg-info/ build/ target/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done\n";
+const std::string OWNERSHIP = "for entry in dist/ *.egg-info/ build/ target/; do if [ -e \"$entry\" ]; then chown -R "
+                              "\"$owner\" \"$entry\"; fi; done\n";
 
 struct BuildCase
 {
@@ -183,6 +182,14 @@ INSTANTIATE_TEST_SUITE_P(
                   EscapeCase{"dist/$(id).whl", "dist/\\$(id).whl"}, EscapeCase{"dist/`id`.whl", "dist/\\`id\\`.whl"},
                   EscapeCase{"dist/a\\b.whl", "dist/a\\\\b.whl"}, EscapeCase{"dist/it's.whl", "dist/it's.whl"}));
 
+TEST(TestScript, SelectionEndsThePytestLine)
+{
+  const TestSelection selection{"tests/unit/test_a.py::test_b[1-2]", {"-k", "a and not b", "-x"}};
+  EXPECT_TRUE(compose_test_script("dist/mypkg-1.0-py3-none-any.whl", std::nullopt, selection)
+                .ends_with("\ncp -r /src/tests .\n"
+                           "python -m pytest -vv 'tests/unit/test_a.py::test_b[1-2]' -k 'a and not b' -x\n"));
+}
+
 // ---- engine argument lists ---------------------------------------------------
 
 TEST(EngineArgs, ExactLists)
@@ -199,7 +206,7 @@ TEST(EngineArgs, ExactLists)
   EXPECT_EQ(volume_mount(), fs::current_path().string() + ":/src");
 }
 
-// ---- wheel search ------------------------------------------------------------
+// ---- tests that need a directory -------------------------------------------
 
 class ScopedTempDir : public testing::Test
 {
@@ -217,59 +224,9 @@ protected:
     fs::current_path(m_previous);
     fs::remove_all(m_dir);
   }
-  static void touch(const fs::path& path)
-  {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path).put('x');
-  }
   fs::path m_previous;
   fs::path m_dir;
 };
-
-using WheelSearch = ScopedTempDir;
-
-TEST_F(WheelSearch, NothingAnywhere)
-{
-  EXPECT_EQ(find_wheel("x86_64"), std::nullopt);
-  fs::create_directories("dist");
-  fs::create_directories("wheelhouse");
-  touch("dist/readme.txt");
-  EXPECT_EQ(find_wheel("x86_64"), std::nullopt);
-}
-
-TEST_F(WheelSearch, WheelhouseBeforeDistEvenForOtherArch)
-{
-  touch("wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl");
-  touch("dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl");
-  EXPECT_EQ(find_wheel("x86_64"), "wheelhouse/mypkg-1.0-cp311-cp311-manylinux_2_34_aarch64.whl");
-}
-
-TEST_F(WheelSearch, EmptyWheelhousePassesOn)
-{
-  fs::create_directories("wheelhouse");
-  touch("dist/mypkg-1.0-py3-none-any.whl");
-  EXPECT_EQ(find_wheel("x86_64"), "dist/mypkg-1.0-py3-none-any.whl");
-}
-
-TEST_F(WheelSearch, ArchPatternBeforeAnyWheel)
-{
-  touch("dist/mypkg-1.0-py3-none-any.whl");
-  touch("dist/mypkg-1.0-cp311-cp311-musllinux_1_2_s390x.whl");
-  EXPECT_EQ(find_wheel("s390x"), "dist/mypkg-1.0-cp311-cp311-musllinux_1_2_s390x.whl");
-  // Letter case counts in the patterns.
-  touch("wheelhouse/X.WHL");
-  EXPECT_EQ(find_wheel("s390x"), "dist/mypkg-1.0-cp311-cp311-musllinux_1_2_s390x.whl");
-}
-
-TEST_F(WheelSearch, EitherLibcForSameArch)
-{
-  touch("dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl");
-  touch("dist/mypkg-1.0-cp311-cp311-musllinux_1_2_x86_64.whl");
-  const std::set<std::string> allowed{"dist/mypkg-1.0-cp311-cp311-manylinux_2_34_x86_64.whl",
-                                      "dist/mypkg-1.0-cp311-cp311-musllinux_1_2_x86_64.whl"};
-  ASSERT_TRUE(find_wheel("x86_64").has_value());
-  EXPECT_EQ(allowed.count(*find_wheel("x86_64")), 1U);
-}
 
 // ---- the scripts are valid shell ---------------------------------------------
 
@@ -411,5 +368,37 @@ INSTANTIATE_TEST_SUITE_P(
     ScriptRunCase{"pure_setuptools", false, "x86_64", "build mypkg.egg-info", "mypkg-1.0-py3-none-any.whl"},
     ScriptRunCase{"pure_no_leftovers", false, "x86_64", "", "mypkg-1.0-py3-none-any.whl"}),
   [](const testing::TestParamInfo<ScriptRunCase>& param_info) { return std::string(param_info.param.name); });
+
+// Runs the script's pytest line under sh, with a stand-in python that
+// records the arguments it gets.
+using PytestLine = ScopedTempDir;
+
+TEST_F(PytestLine, GetsEveryByteOfTheSelection)
+{
+  std::string every_byte;
+  for (int c = 1; c < 256; ++c) {
+    every_byte.push_back(static_cast<char>(c));
+  }
+  const TestSelection selection{"tests/a b.py::t['x']",
+                                {"-k", "a and not b", "it's", "$(touch PWNED)`touch PWNED`", "", "\"\\\n", every_byte}};
+  const std::string script = compose_test_script("w.whl", std::nullopt, selection);
+  const std::string copy_line = "\ncp -r /src/tests .\n";
+  const auto at = script.find(copy_line);
+  ASSERT_NE(at, std::string::npos);
+  std::ofstream("pytest-line.sh") << script.substr(at + copy_line.size());
+  fs::create_directories("bin");
+  write_program(m_dir / "bin" / "python", "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > args.bin\n");
+  ASSERT_EQ(std::system(("PATH='" + (m_dir / "bin").string() + "':\"$PATH\" sh pytest-line.sh").c_str()), 0);
+
+  std::vector<std::string> expected{"-m", "pytest", "-vv", selection.path};
+  expected.insert(expected.end(), selection.args.begin(), selection.args.end());
+  std::ifstream recorded("args.bin", std::ios::binary);
+  std::vector<std::string> got;
+  for (std::string arg; std::getline(recorded, arg, '\0');) {
+    got.push_back(arg);
+  }
+  EXPECT_EQ(got, expected);
+  EXPECT_FALSE(fs::exists("PWNED"));
+}
 
 } // namespace

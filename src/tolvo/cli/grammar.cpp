@@ -89,6 +89,21 @@ void Parser::set_output(std::ostream& out)
   }
 }
 
+const Parser& Parser::command(std::string_view name) const
+{
+  for (const Command& command : m_commands) {
+    if (command.name == name) {
+      return *command.parser;
+    }
+  }
+  throw std::out_of_range("no command " + std::string(name));
+}
+
+void Parser::error(const std::string& message) const
+{
+  fail(message);
+}
+
 void Parser::fail(const std::string& message) const
 {
   throw UsageError(format_usage() + "\n" + m_prog + ": error: " + message + "\n");

@@ -11,6 +11,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvo::cli {
@@ -70,6 +71,12 @@ public:
 
   std::string format_usage() const;
   std::string format_help() const;
+
+  /// The parser of command `name`; throws std::out_of_range for another name.
+  const Parser& command(std::string_view name) const;
+  /// Throws the UsageError a failed parse throws, for a check a handler
+  /// makes on arguments that parsed.
+  [[noreturn]] void error(const std::string& message) const;
 
   const std::string& prog() const noexcept { return m_prog; }
 

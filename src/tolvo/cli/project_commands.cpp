@@ -1,14 +1,17 @@
 #include "tolvo/cli/project_commands.hpp"
 
+#include "tolvo/cli/grammar.hpp"
 #include "tolvo/cli/refresh_option.hpp"
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/text.hpp"
 #include "tolvo/venv/virtual_environment.hpp"
 #include "tolvo/wheel/engine.hpp"
+#include "tolvo/wheel/test_selection.hpp"
 #include "tolvo/wheel/wheel_test.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <set>
 
@@ -94,11 +97,18 @@ int cmd_requirements(const Namespace& args, const Parser& /*parser*/)
   return 0;
 }
 
-int cmd_test(const Namespace& args, const Parser& /*parser*/)
+int cmd_test(const Namespace& args, const Parser& parser)
 {
   if (args.flag("wheel")) {
-    wheel::test_manylinux_wheel(std::nullopt, args.str("arch"), args.str("libc"), args.str("python"),
-                                args.opt("setup"));
+    const std::optional<std::string> path =
+      wheel::container_test_path(args.str("path"), std::filesystem::current_path());
+    if (!path) {
+      parser.command("test").error("argument path: with --wheel the tests run from a copy of " +
+                                   std::string(wheel::CONTAINER_TESTS_DIR) + "/, so PATH must lie inside it: '" +
+                                   args.str("path") + "'");
+    }
+    wheel::test_manylinux_wheel(std::nullopt, args.str("arch"), args.str("libc"), args.str("python"), args.opt("setup"),
+                                wheel::TestSelection{*path, args.list("pytest_args")});
     return 0;
   }
   const std::optional<config::ProjectConfig> project = find_project();

@@ -22,9 +22,6 @@ inline constexpr std::string_view BINFMT_INSTALLER_IMAGE = "tonistiigi/binfmt";
 /// Where the project is mounted inside every container.
 inline constexpr std::string_view MOUNT_POINT = "/src";
 
-/// The architecture containers run natively, without emulation.
-inline constexpr std::string_view NATIVE_ARCH = "x86_64";
-
 /// The program name of the client.
 inline constexpr std::string_view DOCKER_PROGRAM = "docker";
 

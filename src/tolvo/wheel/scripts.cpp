@@ -1,5 +1,6 @@
 #include "tolvo/wheel/scripts.hpp"
 
+#include "tolvo/platform/command_display.hpp"
 #include "tolvo/wheel/images.hpp"
 
 namespace tolvo::wheel {
@@ -69,8 +70,14 @@ std::string shell_double_quote_escape(std::string_view path)
   return escaped;
 }
 
-std::string compose_test_script(std::string_view wheel_path, const std::optional<std::string>& setup)
+std::string compose_test_script(std::string_view wheel_path, const std::optional<std::string>& setup,
+                                const TestSelection& selection)
 {
+  // Single quotes keep every byte of what the user asked pytest for.
+  std::string pytest = "python -m pytest -vv " + platform::shell_quote(selection.path);
+  for (const std::string& arg : selection.args) {
+    pytest += " " + platform::shell_quote(arg);
+  }
   std::string script = "\n";
   script += "set -e\n";
   script += "cd /src\n";
@@ -83,15 +90,15 @@ std::string compose_test_script(std::string_view wheel_path, const std::optional
   script += "git config --global init.defaultBranch trunk\n";
   script += "mkdir -p /tmp/test\n";
   script += "cd /tmp/test;\n";
-  script += "cp -r /src/tests .\n";
-  script += "python -m pytest -vv tests\n";
+  script += "cp -r /src/" + std::string(CONTAINER_TESTS_DIR) + " .\n";
+  script += pytest + "\n";
   return script;
 }
 
 std::string compose_platform_test_script(std::string_view wheel_path, std::string_view arch, std::string_view libc,
-                                         const std::optional<std::string>& setup)
+                                         const std::optional<std::string>& setup, const TestSelection& selection)
 {
-  std::string script = compose_test_script(wheel_path, setup);
+  std::string script = compose_test_script(wheel_path, setup, selection);
   if (libc == "musl") {
     script = std::string(MUSL_GIT_PREFIX) + script;
   }

@@ -4,6 +4,8 @@
 // starts with a line break and ends every line, the last one included,
 // with one.
 
+#include "tolvo/wheel/test_selection.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,8 +27,8 @@ inline constexpr std::string_view TEST_GIT_EMAIL = "test@example.invalid";
 /// (dist/, the root-level *.egg-info/ directories, build/, and the target/
 /// of a Rust back end such as maturin) to the owner of the project
 /// directory, `$owner`; the container runs as its superuser.
-inline constexpr std::string_view OWNERSHIP_LINE =
-  "for entry in dist/ *.egg-info/ build/ target/; do if [ -e \"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done";
+inline constexpr std::string_view OWNERSHIP_LINE = "for entry in dist/ *.egg-info/ build/ target/; do if [ -e "
+                                                   "\"$entry\" ]; then chown -R \"$owner\" \"$entry\"; fi; done";
 
 /// The build flags: none for a native wheel, the pure-wheel option otherwise.
 std::vector<std::string> build_flags(bool native);
@@ -41,14 +43,17 @@ std::string compose_build_script(bool native, std::string_view arch, std::string
 /// and backslash get a backslash in front; everything else is unchanged.
 std::string shell_double_quote_escape(std::string_view path);
 
-/// The test container's sh script, without any platform prefix.
-std::string compose_test_script(std::string_view wheel_path, const std::optional<std::string>& setup);
+/// The test container's sh script, without any platform prefix. pytest
+/// is given the selection's path and arguments, each quoted for the shell
+/// where it needs it.
+std::string compose_test_script(std::string_view wheel_path, const std::optional<std::string>& setup,
+                                const TestSelection& selection = {});
 
 /// The test script with the prefixes the platform needs on line 1: the
 /// git installation for musl, and in front of everything the Rust
 /// installer where the architecture asks for it. Throws
 /// NotImplementedError for an unknown libc when Rust is needed.
 std::string compose_platform_test_script(std::string_view wheel_path, std::string_view arch, std::string_view libc,
-                                         const std::optional<std::string>& setup);
+                                         const std::optional<std::string>& setup, const TestSelection& selection = {});
 
 } // namespace tolvo::wheel

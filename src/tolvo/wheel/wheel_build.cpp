@@ -2,6 +2,7 @@
 
 #include "tolvo/wheel/engine.hpp"
 #include "tolvo/wheel/engine_args.hpp"
+#include "tolvo/wheel/host_arch.hpp"
 #include "tolvo/wheel/images.hpp"
 #include "tolvo/wheel/scripts.hpp"
 
@@ -20,7 +21,7 @@ void build_manylinux_wheel(bool native, const std::string& arch, const std::stri
 
   std::cout << "Building manylinux wheel for " << arch << " (" << libc << ") with Python " << python << "..."
             << std::endl;
-  if (arch != NATIVE_ARCH) {
+  if (needs_emulation(arch, host_architecture())) {
     register_emulation();
   }
   run_engine(build_run_args(volume_mount(), build_image_reference(image), script));

@@ -23,36 +23,36 @@ std::optional<std::vector<std::string>> names_in(const std::string& directory)
   }
 }
 
-std::optional<std::string> first_match(const std::vector<std::string>& names, const std::string& pattern)
-{
-  for (const std::string& name : names) {
-    // A leading dot is not matched by "*", as in the shell.
-    if (name.front() != '.' && platform::name_matches(pattern, name)) {
-      return name;
-    }
-  }
-  return std::nullopt;
-}
-
 } // namespace
 
-std::optional<std::string> find_wheel(std::string_view arch)
+std::optional<WheelCandidates> find_wheel_candidates()
 {
-  const std::string arch_pattern = "*_" + std::string(arch) + ".whl";
   for (const std::string directory : {"wheelhouse", "dist"}) {
     const auto names = names_in(directory);
     if (!names.has_value()) {
       continue;
     }
-    auto found = first_match(*names, arch_pattern);
-    if (!found.has_value()) {
-      found = first_match(*names, "*.whl");
+    WheelCandidates candidates{directory, {}};
+    for (const std::string& name : *names) {
+      if (name.front() != '.' && platform::name_matches("*.whl", name)) {
+        candidates.names.push_back(name);
+      }
     }
-    if (found.has_value()) {
-      return directory + "/" + *found;
+    if (!candidates.names.empty()) {
+      return candidates;
     }
   }
   return std::nullopt;
+}
+
+std::optional<std::string> find_wheel(std::string_view arch, std::string_view libc)
+{
+  const std::optional<WheelCandidates> candidates = find_wheel_candidates();
+  if (!candidates) {
+    return std::nullopt;
+  }
+  const std::optional<WheelOwner> owner = candidates->names.size() > 1 ? read_wheel_owner() : std::nullopt;
+  return choose_wheel(*candidates, arch, libc, owner);
 }
 
 } // namespace tolvo::wheel

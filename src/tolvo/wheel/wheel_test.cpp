@@ -3,6 +3,7 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/wheel/engine.hpp"
 #include "tolvo/wheel/engine_args.hpp"
+#include "tolvo/wheel/host_arch.hpp"
 #include "tolvo/wheel/images.hpp"
 #include "tolvo/wheel/scripts.hpp"
 #include "tolvo/wheel/wheel_search.hpp"
@@ -13,13 +14,14 @@
 namespace tolvo::wheel {
 
 void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const std::string& arch,
-                          const std::string& libc, const std::string& python, const std::optional<std::string>& setup)
+                          const std::string& libc, const std::string& python, const std::optional<std::string>& setup,
+                          const TestSelection& selection)
 {
   check_target_values(arch, python);
   require_docker();
   std::optional<std::string> wheel = wheel_path;
   if (!wheel.has_value()) {
-    wheel = find_wheel(arch);
+    wheel = find_wheel(arch, libc);
   }
   std::error_code error;
   if (!wheel.has_value() || !std::filesystem::exists(*wheel, error)) {
@@ -31,10 +33,10 @@ void test_manylinux_wheel(const std::optional<std::string>& wheel_path, const st
               << std::endl;
     return;
   }
-  const std::string script = compose_platform_test_script(*wheel, arch, libc, setup);
+  const std::string script = compose_platform_test_script(*wheel, arch, libc, setup, selection);
   const std::string image = test_image(python, libc);
 
-  if (arch != NATIVE_ARCH) {
+  if (needs_emulation(arch, host_architecture())) {
     register_emulation();
   }
   std::cout << "Testing wheel " << *wheel << " on " << image << "..." << std::endl;
