@@ -111,6 +111,7 @@ class TestInit:
         assert (tmp_path / ".github" / "workflows" / "build.yml").is_file()
 
 
+TEST_EXTRA = '[project.optional-dependencies]\ntest = ["pytest>=8"]'
 RUFF_EXCLUDE = 'exclude = [".venv", ".git", "build", "dist", "wheelhouse", "*.egg-info"]'
 NO_REQUIRES_PYTHON = "Error: 'pyproject.toml' does not specify a 'requires-python' value."
 
@@ -133,8 +134,15 @@ class TestConfigDiff:
            "build-system.requires: missing coverage for setuptools>=77",
            "build-system.build-backend: expected setuptools.build_meta, got flit_core.buildapi"]),
          ([('test = ["pytest>=8"]', "test = [\"pytest; sys_platform == 'linux'\"]")], ".", 1,
-          ["Error: pytest is not installed in the 'test' extras group."])],
-        ids=["fresh-scaffold", "two-differences", "missing-test-group", "pytest-only-on-linux"],
+          ["Error: pytest is not installed in the 'test' extras group."]),
+         # The tests' dependencies as a dependency group, pytest through an include, as flit
+         # and hatchling projects declare them.
+         ([(TEST_EXTRA, '[dependency-groups]\ntest = [{include-group = "tools"}, "coverage"]\ntools = ["pytest"]')],
+          ".", 0, []),
+         ([(TEST_EXTRA, '[dependency-groups]\ntest = ["coverage"]')], ".", 1,
+          ["Error: pytest is not installed in the 'test' dependency group."])],
+        ids=["fresh-scaffold", "two-differences", "missing-test-group", "pytest-only-on-linux", "test-dependency-group",
+             "dependency-group-without-pytest"],
     )
     def test_edited_scaffold(self, tmp_path: Path, edits: list[tuple[str, str]], where: str, status: int,
                              lines: list[str]) -> None:
