@@ -199,13 +199,18 @@ def screen_after(output: str, columns: int = 80) -> list[str]:
     return [row.rstrip() for row in screen.display if row.strip()]
 
 
-def test_report_leaves_no_fragment_of_the_display(fake_project: FakeProject) -> None:
-    # A failed check's short output lines land where longer progress lines were.
+@pytest.mark.parametrize("skip", [[], ["basedpyright", "tolvo"]])
+def test_report_leaves_no_fragment_of_the_display(fake_project: FakeProject, skip: list[str]) -> None:
+    # A failed check's short output lines land where longer progress lines
+    # were; skipped checks, not drawn while the others run, join the report.
+    fake_project.write("pyproject.toml", PYPROJECT + f"[tool.tolvo]\nlint-skip = {skip}\n".replace("'", '"'))
     fakes = {f"FAKE_{label.upper()}_SLEEP": "0.4" for label in LABELS}
     code, output, _ = run_lint_on_pty(fake_project, **fakes, FAKE_DODGY_RC="1", FAKE_DODGY_OUT="|\n|")
     assert code == 1
-    assert screen_after(output) == ["ruff: PASS", "basedpyright: PASS", "dodgy: FAIL (1)", "|", "|", "pyroma: PASS",
-                                    "tolvo: PASS", "1 failed"]
+    assert output.count(CURSOR_UP) % (5 - len(skip)) == 0
+    assert screen_after(output) == [
+        "ruff: PASS", "basedpyright: skipped" if skip else "basedpyright: PASS", "dodgy: FAIL (1)", "|", "|",
+        "pyroma: PASS", "tolvo: skipped" if skip else "tolvo: PASS", "1 failed"]
 
 
 def test_terminal_check_that_cannot_start_ends_after_the_others(fake_project: FakeProject) -> None:
