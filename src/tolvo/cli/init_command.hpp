@@ -33,7 +33,8 @@ FirstTest _first_test(const std::string& name);
 
 /// Scaffolds a project: pyproject.toml, the package directory with an
 /// empty __init__.py, a first test when nothing is at tests/, and
-/// .github/workflows/build.yml; existing files are left alone. Returns 1 after the usage line when a value is missing.
+/// .github/workflows/build.yml; existing files are left alone. Returns 1
+/// after the usage line when a value is missing.
 int cmd_init(const Namespace& args, const Parser& parser);
 
 } // namespace tolvo::cli

@@ -75,26 +75,21 @@ std::vector<LintTool> lint_tool_table(bool fix)
 
 std::vector<std::string> skipped_checks(const config::ProjectConfig& config)
 {
-  const std::optional<std::vector<std::string>> names = config.lint_skip();
-  const std::vector<LintTool> tools = lint_tool_table(false);
+  const std::vector<std::string> names = config.lint_skip().value_or(std::vector<std::string>{});
   std::vector<std::string> labels;
-  for (const LintTool& tool : tools) {
+  for (const LintTool& tool : lint_tool_table(false)) {
     labels.push_back(tool.label);
   }
-  if (names) {
-    for (const std::string& name : *names) {
-      if (std::find(labels.begin(), labels.end(), name) == labels.end()) {
-        throw ValueError("tool.tolvo.lint-skip: unknown check " + platform::python_string_literal(name) +
-                         "; the checks are " + platform::join(labels, ", "));
-      }
+  for (const std::string& name : names) {
+    if (std::find(labels.begin(), labels.end(), name) == labels.end()) {
+      throw ValueError("tool.tolvo.lint-skip: unknown check " + platform::python_string_literal(name) +
+                       "; the checks are " + platform::join(labels, ", "));
     }
   }
   std::vector<std::string> skipped;
-  for (const std::string& label : labels) {
-    if (names && std::find(names->begin(), names->end(), label) != names->end()) {
-      skipped.push_back(label);
-    }
-  }
+  std::copy_if(labels.begin(), labels.end(), std::back_inserter(skipped), [&names](const std::string& label) {
+    return std::find(names.begin(), names.end(), label) != names.end();
+  });
   return skipped;
 }
 
