@@ -72,6 +72,18 @@ def not_satisfied(expected, actual, requires_python):
     return missing
 
 
+def resolve_group(groups, name, seen=()):
+    if name in seen:
+        raise ValueError(f"dependency group {name!r} includes itself")
+    requirements = []
+    for item in groups[name]:
+        if isinstance(item, str):
+            requirements.append(item)
+        else:
+            requirements += resolve_group(groups, canonicalize_name(item["include-group"]), (*seen, name))
+    return requirements
+
+
 def diff_lists(name, expected, actual):
     if not set(expected or []) - set(actual or []):
         return 0
@@ -91,12 +103,20 @@ def main() -> int:
         print("Error: 'pyproject.toml' does not specify a 'requires-python' value.")
         failed += 1
     else:
-        extras = project["project"].get("optional-dependencies")
-        if not extras or "test" not in extras:
-            print("Error: 'test' optional dependency group is missing.")
-            failed += 1
-        elif not_satisfied(["pytest"], extras["test"], requires_python):
+        extras = project["project"].get("optional-dependencies") or {}
+        groups = {canonicalize_name(name): items for name, items in project.get("dependency-groups", {}).items()}
+        if "test" in extras and not not_satisfied(["pytest"], extras["test"], requires_python):
+            pass
+        elif "test" in groups and not not_satisfied(["pytest"], resolve_group(groups, "test"), requires_python):
+            pass
+        elif "test" in extras:
             print("Error: pytest is not installed in the 'test' extras group.")
+            failed += 1
+        elif "test" in groups:
+            print("Error: pytest is not installed in the 'test' dependency group.")
+            failed += 1
+        else:
+            print("Error: 'test' optional dependency group is missing.")
             failed += 1
         missing = not_satisfied(template["build-system"]["requires"], project["build-system"]["requires"],
                                 requires_python)

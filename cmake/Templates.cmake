@@ -56,7 +56,8 @@ endif()
 
 set(TOLVO_TEMPLATE_FILES
   "${PROJECT_SOURCE_DIR}/src/tolvo/templates/pyproject.toml.tpl"
-  "${PROJECT_SOURCE_DIR}/src/tolvo/templates/build.yml.tpl")
+  "${PROJECT_SOURCE_DIR}/src/tolvo/templates/build.yml.tpl"
+  "${PROJECT_SOURCE_DIR}/src/tolvo/templates/test_package.py.tpl")
 set(TOLVO_TEMPLATE_SOURCE "${PROJECT_BINARY_DIR}/generated/tolvo_templates.cpp")
 list(JOIN TOLVO_TEMPLATE_FILES "|" _tolvo_template_inputs)
 add_custom_command(

@@ -165,7 +165,8 @@ class Case:
 
 LOGS = ("calls.jsonl",)
 VENV = ("project/.venv", "project/.venv/*", *LOGS)
-INIT = ("project/pyproject.toml", "project/demo", "project/demo/*", "project/.github", "project/.github/*")
+INIT = ("project/pyproject.toml", "project/demo", "project/demo/*", "project/.github", "project/.github/*",
+        "project/tests", "project/tests/*")
 INIT_ANSWERS = ("demo", "A demo", "Ann", "ann@example.org", "MIT")
 
 # ---- the table -----------------------------------------------------------------

@@ -88,6 +88,27 @@ class TestInit:
         assert workflow["jobs"]["build"]["steps"][-1]["with"]["name"] == f"{name}-dist"
         assert run_tolvo("config-diff", cwd=tmp_path).returncode == 0
 
+    @pytest.mark.parametrize("license_value", ['Apache-2.0 OR "MIT"', None])
+    def test_all_five_options_need_no_terminal(self, tmp_path: Path, license_value: str | None) -> None:
+        options = ["--name", "my-pkg", "--description", "D", "--author-name", "Ann", "--author-email", "a@example.org"]
+        if license_value is not None:
+            options += ["--license", license_value]
+        result = run_tolvo("init", *options, cwd=tmp_path)
+        if license_value is None:
+            # Without a terminal a missing value still ends with the usage line, writing nothing.
+            assert (result.returncode, tree(tmp_path)) == (1, [])
+            assert result.stdout.startswith("usage: tolvo")
+            return
+        assert result.returncode == 0, result.stderr
+        assert (result.stdout, result.stderr) == ("", "")
+        assert tree(tmp_path) == [".github", ".github/workflows", ".github/workflows/build.yml", "my-pkg",
+                                  "my-pkg/__init__.py", "pyproject.toml", "tests", "tests/test_my_pkg.py"]
+        pyproject = tomllib.loads((tmp_path / "pyproject.toml").read_text())
+        assert pyproject["project"]["license"] == license_value
+        assert pyproject["tool"]["tolvo"] == {"refresh": "when-needed", "system-site-packages": False}
+        # The first test imports the package by its name, dash and all.
+        assert 'importlib.import_module("my-pkg")' in (tmp_path / "tests" / "test_my_pkg.py").read_text()
+
     def test_nested_name_gives_nested_directories(self, tmp_path: Path) -> None:
         init_project(tmp_path, "org/pkg")
         assert (tmp_path / "org" / "pkg" / "__init__.py").is_file()
@@ -105,12 +126,16 @@ class TestInit:
 
     def test_existing_pyproject_is_kept_and_the_rest_added(self, tmp_path: Path) -> None:
         (tmp_path / "pyproject.toml").write_bytes(b"not even toml {\n")
+        # A project with tests of its own gets no first test.
+        (tmp_path / "tests").mkdir()
         init_project(tmp_path)
         assert (tmp_path / "pyproject.toml").read_bytes() == b"not even toml {\n"
+        assert list((tmp_path / "tests").iterdir()) == []
         assert (tmp_path / "demo_pkg" / "__init__.py").is_file()
         assert (tmp_path / ".github" / "workflows" / "build.yml").is_file()
 
 
+TEST_EXTRA = '[project.optional-dependencies]\ntest = ["pytest>=8"]'
 RUFF_EXCLUDE = 'exclude = [".venv", ".git", "build", "dist", "wheelhouse", "*.egg-info"]'
 NO_REQUIRES_PYTHON = "Error: 'pyproject.toml' does not specify a 'requires-python' value."
 
@@ -133,8 +158,15 @@ class TestConfigDiff:
            "build-system.requires: missing coverage for setuptools>=77",
            "build-system.build-backend: expected setuptools.build_meta, got flit_core.buildapi"]),
          ([('test = ["pytest>=8"]', "test = [\"pytest; sys_platform == 'linux'\"]")], ".", 1,
-          ["Error: pytest is not installed in the 'test' extras group."])],
-        ids=["fresh-scaffold", "two-differences", "missing-test-group", "pytest-only-on-linux"],
+          ["Error: pytest is not installed in the 'test' extras group."]),
+         # The tests' dependencies as a dependency group, pytest through an include, as flit
+         # and hatchling projects declare them.
+         ([(TEST_EXTRA, '[dependency-groups]\ntest = [{include-group = "tools"}, "coverage"]\ntools = ["pytest"]')],
+          ".", 0, []),
+         ([(TEST_EXTRA, '[dependency-groups]\ntest = ["coverage"]')], ".", 1,
+          ["Error: pytest is not installed in the 'test' dependency group."])],
+        ids=["fresh-scaffold", "two-differences", "missing-test-group", "pytest-only-on-linux", "test-dependency-group",
+             "dependency-group-without-pytest"],
     )
     def test_edited_scaffold(self, tmp_path: Path, edits: list[tuple[str, str]], where: str, status: int,
                              lines: list[str]) -> None:

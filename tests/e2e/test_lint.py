@@ -42,7 +42,8 @@ INSTALL_LINES = (
 
 @pytest.mark.parametrize(
     ("options", "pyproject", "ruff", "target"),
-    [([], PYPROJECT, "check", ".[test,lint]"),
+    # ruff never fixes unasked, whatever the project's own settings say.
+    [([], PYPROJECT, "check --no-fix", ".[test,lint]"),
      # No group worth installing: the project alone. --fix changes ruff's arguments only.
      (["--fix"], '[project]\nname = "demo"\nversion = "1"\n', "check --fix", ".")],
 )
@@ -82,6 +83,32 @@ def test_exit_status_counts_failed_checks(fake_project: FakeProject, failing: li
     expected_out += f"{len(failing)} failed\n"
     assert result.stdout == expected_out
     assert result.stderr == expected_err
+
+
+def test_skipped_checks_are_not_run_and_do_not_fail(fake_project: FakeProject) -> None:
+    fake_project.write("pyproject.toml", PYPROJECT + '[tool.tolvo]\nlint-skip = ["tolvo", "pyroma"]\n')
+    result = fake_project.run("lint", FAKE_PYROMA_RC="1", FAKE_TOLVO_RC="1", FAKE_DODGY_RC="2")
+    assert result.returncode == 1, result.stderr
+    assert result.stdout == INSTALL_LINES + ("ruff: PASS\nbasedpyright: PASS\ndodgy: FAIL (2)\n\n"
+                                             "pyroma: skipped\ntolvo: skipped\n1 failed\n")
+    assert {call.role for call in fake_project.calls()}.isdisjoint({"pyroma", "tolvo"})
+
+
+@pytest.mark.parametrize(
+    ("setting", "message"),
+    [('["ruff", "flake8"]', "tool.tolvo.lint-skip: unknown check 'flake8'; the checks are ruff, basedpyright, "
+                            "dodgy, pyroma, tolvo"),
+     ('"ruff"', "'tool.tolvo.lint-skip' is not an array")],
+)
+def test_wrong_lint_skip_is_an_error_before_anything_runs(fake_project: FakeProject, setting: str,
+                                                          message: str) -> None:
+    fake_project.write("pyproject.toml", PYPROJECT + f"[tool.tolvo]\nlint-skip = {setting}\n")
+    result = fake_project.run("lint")
+    assert result.returncode == 1
+    assert result.stdout == ""
+    assert message in result.stderr
+    assert fake_project.calls() == []
+    assert not (fake_project.dir / ".venv").exists()
 
 
 def test_failed_check_with_empty_texts_gives_empty_lines(fake_project: FakeProject) -> None:
@@ -172,13 +199,18 @@ def screen_after(output: str, columns: int = 80) -> list[str]:
     return [row.rstrip() for row in screen.display if row.strip()]
 
 
-def test_report_leaves_no_fragment_of_the_display(fake_project: FakeProject) -> None:
-    # A failed check's short output lines land where longer progress lines were.
+@pytest.mark.parametrize("skip", [[], ["basedpyright", "tolvo"]])
+def test_report_leaves_no_fragment_of_the_display(fake_project: FakeProject, skip: list[str]) -> None:
+    # A failed check's short output lines land where longer progress lines
+    # were; skipped checks, not drawn while the others run, join the report.
+    fake_project.write("pyproject.toml", PYPROJECT + f"[tool.tolvo]\nlint-skip = {skip}\n".replace("'", '"'))
     fakes = {f"FAKE_{label.upper()}_SLEEP": "0.4" for label in LABELS}
     code, output, _ = run_lint_on_pty(fake_project, **fakes, FAKE_DODGY_RC="1", FAKE_DODGY_OUT="|\n|")
     assert code == 1
-    assert screen_after(output) == ["ruff: PASS", "basedpyright: PASS", "dodgy: FAIL (1)", "|", "|", "pyroma: PASS",
-                                    "tolvo: PASS", "1 failed"]
+    assert output.count(CURSOR_UP) % (5 - len(skip)) == 0
+    assert screen_after(output) == [
+        "ruff: PASS", "basedpyright: skipped" if skip else "basedpyright: PASS", "dodgy: FAIL (1)", "|", "|",
+        "pyroma: PASS", "tolvo: skipped" if skip else "tolvo: PASS", "1 failed"]
 
 
 def test_terminal_check_that_cannot_start_ends_after_the_others(fake_project: FakeProject) -> None:

@@ -42,13 +42,21 @@ def test_real_linters_on_a_fresh_scaffold_and_planted_faults(tmp_path: Path) -> 
     assert result_lines(fresh.stdout) == [
         "ruff: PASS", "basedpyright: PASS", "dodgy: PASS", "pyroma: PASS", "tolvo: PASS"]
     assert "failed" not in fresh.stdout
+    # The scaffold's first test passes in the environment lint left.
+    tested = run_tolvo("test", cwd=project, env=env, timeout=900)
+    assert tested.returncode == 0, tested.stdout + tested.stderr
+    assert "1 passed" in tested.stdout
 
     # An unused import and a wrong return type, and a ruff exclude list that
-    # lost an entry of the template's.
-    (project / "demo_pkg" / "bad.py").write_text(BAD_MODULE)
+    # lost an entry of the template's. The project asks ruff to fix what it
+    # can, which lint without --fix must not do.
+    bad = project / "demo_pkg" / "bad.py"
+    bad.write_text(BAD_MODULE)
     pyproject = project / "pyproject.toml"
-    pyproject.write_text(pyproject.read_text().replace(', "wheelhouse", "*.egg-info"]', ', "*.egg-info"]'))
+    pyproject.write_text(pyproject.read_text().replace(', "wheelhouse", "*.egg-info"]', ', "*.egg-info"]')
+                         .replace("[tool.ruff]\n", "[tool.ruff]\nfix = true\n"))
     planted = run_tolvo("lint", cwd=project, env=env, timeout=900)
+    assert bad.read_bytes() == BAD_MODULE.encode()
     assert planted.returncode == 3, planted.stdout + planted.stderr
     assert result_lines(planted.stdout) == [
         "ruff: FAIL (1)", "basedpyright: FAIL (1)", "dodgy: PASS", "pyroma: PASS", "tolvo: FAIL (1)"]

@@ -124,15 +124,17 @@ INSTANTIATE_TEST_SUITE_P(
                {"name", NONE},
                {"description", NONE},
                {"author_name", NONE},
-               {"author_email", NONE}}},
-    TableCase{{"init", "--name", "p", "--desc", "d e", "--author-n", "A", "--author-e=a@b"},
+               {"author_email", NONE},
+               {"license", NONE}}},
+    TableCase{{"init", "--name", "p", "--desc", "d e", "--author-n", "A", "--author-e=a@b", "--lic", "MIT OR X"},
               {{"directory", DOT},
                {"refresh", NONE},
                {"command", std::string("init")},
                {"name", std::string("p")},
                {"description", std::string("d e")},
                {"author_name", std::string("A")},
-               {"author_email", std::string("a@b")}}}));
+               {"author_email", std::string("a@b")},
+               {"license", std::string("MIT OR X")}}}));
 
 struct ErrorCase
 {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -37,6 +38,32 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"a\tb", false}, NameCase{"a\x7f", false}, NameCase{"a\xc2\x85", false},
                     NameCase{"caf\xe9", false}, NameCase{"A \"Quoted\" Name", false}, NameCase{"it's", false},
                     NameCase{"a`b", false}));
+
+// The first test is named after the package and imports it by the name
+// Python finds it under: the directory path with dots.
+TEST(FirstTest, ImportsThePackageUnderTests)
+{
+  struct Case
+  {
+    const char* name;
+    const char* path;
+    const char* module_literal;
+  };
+  const std::vector<Case> cases = {
+    {"demo_pkg", "tests/test_demo_pkg.py", "\"demo_pkg\""},
+    {"my-project", "tests/test_my_project.py", "\"my-project\""},
+    {"org/pkg/", "tests/test_org_pkg.py", "\"org.pkg\""},
+    {"./a b", "tests/test_a_b.py", "\"a b\""},
+    {"back\\slash", "tests/test_back_slash.py", "\"back\\\\slash\""},
+  };
+  for (const Case& c : cases) {
+    const tolvo::cli::FirstTest test = tolvo::cli::_first_test(c.name);
+    EXPECT_EQ(test.path, c.path);
+    const std::string module = c.module_literal;
+    EXPECT_NE(test.text.find("importlib.import_module(" + module + ")"), std::string::npos) << test.text;
+    EXPECT_NE(test.text.find("assert module.__name__ == " + module + "\n"), std::string::npos) << test.text;
+  }
+}
 
 TEST(GetArg, GivenValueIsReturnedWithoutPrompt)
 {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -156,6 +157,33 @@ TEST_F(Diff, TestGroupFindings)
   const DiffFindings findings = run(linux_only);
   EXPECT_EQ(findings.lines, V{"Error: pytest is not installed in the 'test' extras group."});
   EXPECT_EQ(findings.status, 1);
+}
+
+// A `test` dependency group stands for the extra; either one that installs
+// pytest satisfies the point, and the extra's message wins when both fall short.
+TEST_F(Diff, TestDependencyGroupCountsAsTheExtra)
+{
+  const std::string extra_without_pytest = "[project.optional-dependencies]\ntest = [\"coverage\"]\n";
+  const std::vector<std::pair<std::string, V>> cases = {
+    {"[dependency-groups]\ntest = [\"pytest>=8\"]\n", {}},
+    {"[dependency-groups]\nTest = [{include-group = \"tools\"}]\ntools = [\"pytest\"]\n", {}},
+    {extra_without_pytest + "[dependency-groups]\ntest = [\"pytest\"]\n", {}},
+    {"[dependency-groups]\ntest = [\"coverage\"]\n",
+     {"Error: pytest is not installed in the 'test' dependency group."}},
+    {extra_without_pytest + "[dependency-groups]\ntest = [\"coverage\"]\n",
+     {"Error: pytest is not installed in the 'test' extras group."}},
+    {"[dependency-groups]\ntests = [\"pytest\"]\n", {"Error: 'test' optional dependency group is missing."}},
+  };
+  for (const auto& [groups, lines] : cases) {
+    Project project;
+    project.extras = groups;
+    const DiffFindings findings = run(project);
+    EXPECT_EQ(findings.lines, lines) << groups;
+    EXPECT_EQ(findings.status, lines.empty() ? 0 : 1) << groups;
+  }
+  Project cycle;
+  cycle.extras = "[dependency-groups]\ntest = [{include-group = \"test\"}]\n";
+  EXPECT_THROW(run(cycle), tolvo::ValueError);
 }
 
 TEST_F(Diff, BuildFindingSetsCountToOne)

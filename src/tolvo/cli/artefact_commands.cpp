@@ -59,6 +59,10 @@ int cmd_lint(const Namespace& args, const Parser& /*parser*/)
   // The environment comes first, so it is created or refreshed even when
   // no pyproject.toml is found.
   std::optional<config::ProjectConfig> project = find_project();
+  if (project) {
+    // A wrong lint-skip stops the command before anything is created or run.
+    (void)lint::skipped_checks(*project);
+  }
   const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
   const config::ProjectConfig config = project ? std::move(*project) : config::ProjectConfig();
   return lint::run_lint(venv, config, /*fix=*/args.flag("fix"));

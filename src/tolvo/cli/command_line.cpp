@@ -55,6 +55,7 @@ Parser build_parser(std::string_view version)
   init.add_option({"--description"}, "description", std::monostate{}, "Project description");
   init.add_option({"--author-name"}, "author_name", std::monostate{}, "Author name");
   init.add_option({"--author-email"}, "author_email", std::monostate{}, "Author email");
+  init.add_option({"--license"}, "license", std::monostate{}, "License SPDX identifier (e.g. MIT)");
   return parser;
 }
 

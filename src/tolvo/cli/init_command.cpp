@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <iostream>
 #include <unistd.h>
+#include <vector>
 
 namespace tolvo::cli {
 
@@ -165,6 +166,32 @@ void _check_project_name(const std::string& name)
   }
 }
 
+FirstTest _first_test(const std::string& name)
+{
+  // The package directory's components, as ensure_directory makes them.
+  std::vector<std::string> parts;
+  for (const fs::path& component : fs::path(name)) {
+    if (!component.empty() && component != ".") {
+      parts.push_back(component.string());
+    }
+  }
+  const std::string module = platform::join(parts, ".");
+  std::string file_stem = "test_";
+  for (const char c : module) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    file_stem += plain ? c : '_';
+  }
+  // The name holds no quote or control character (_check_project_name), so
+  // between double quotes only a backslash needs escaping.
+  std::string literal;
+  for (const char c : module) {
+    literal += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  }
+  const char* template_name = "test_package.py.tpl";
+  return {fs::path("tests") / (file_stem + ".py"),
+          config::fill_template(template_name, config::read_template(template_name), {{"module", literal}})};
+}
+
 int cmd_init(const Namespace& args, const Parser& parser)
 {
   // Every value is asked for before any is tested, so one session on a
@@ -173,7 +200,7 @@ int cmd_init(const Namespace& args, const Parser& parser)
   const std::optional<std::string> description = get_arg(args.opt("description"), "Description: ");
   const std::optional<std::string> author_name = get_arg(args.opt("author_name"), "Author name: ");
   const std::optional<std::string> author_email = get_arg(args.opt("author_email"), "Author email: ");
-  const std::optional<std::string> license_spdx = get_arg(std::nullopt, "License spdx identifier: ");
+  const std::optional<std::string> license_spdx = get_arg(args.opt("license"), "License spdx identifier: ");
 
   if (!name || !description || !author_name || !author_email || !license_spdx) {
     const std::string usage = parser.format_usage();
@@ -208,6 +235,13 @@ int cmd_init(const Namespace& args, const Parser& parser)
   const fs::path init_file = package / "__init__.py";
   if (!exists_at(init_file)) {
     write_new_file(init_file, "");
+  }
+
+  // A project whose tests/ exists in any form has tests of its own.
+  if (!exists_at("tests")) {
+    const FirstTest test = _first_test(*name);
+    ensure_directory(test.path.parent_path());
+    write_new_file(test.path, test.text);
   }
 
   const fs::path workflows = fs::path(".github") / "workflows";

@@ -4,6 +4,7 @@
 
 #include "tolvo/cli/handlers.hpp"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -21,9 +22,19 @@ std::optional<std::string> get_arg(const std::optional<std::string>& value, cons
 /// "a/b" are fine.
 void _check_project_name(const std::string& name);
 
+/// The first test of a new project named `name` (a checked project name):
+/// its path under tests/ and its text, a test that imports the package.
+struct FirstTest
+{
+  std::filesystem::path path;
+  std::string text;
+};
+FirstTest _first_test(const std::string& name);
+
 /// Scaffolds a project: pyproject.toml, the package directory with an
-/// empty __init__.py, and .github/workflows/build.yml; existing files are
-/// left alone. Returns 1 after the usage line when a value is missing.
+/// empty __init__.py, a first test when nothing is at tests/, and
+/// .github/workflows/build.yml; existing files are left alone. Returns 1
+/// after the usage line when a value is missing.
 int cmd_init(const Namespace& args, const Parser& parser);
 
 } // namespace tolvo::cli

@@ -9,7 +9,8 @@
 namespace tolvo::config {
 
 /// The bytes of the built-in template file `name` ("pyproject.toml.tpl",
-/// "build.yml.tpl"), or none when no such template is built in.
+/// "build.yml.tpl", "test_package.py.tpl"), or none when no such template
+/// is built in.
 std::optional<std::string_view> embedded_template(std::string_view name);
 
 } // namespace tolvo::config

@@ -201,4 +201,21 @@ std::optional<std::string> ProjectConfig::refresh() const
   return expect_string(*node, "tool.tolvo.refresh");
 }
 
+std::optional<std::vector<std::string>> ProjectConfig::lint_skip() const
+{
+  const toml::table* tool = optional_table(_data->root, "tool");
+  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
+  const toml::node* node = tolvo == nullptr ? nullptr : tolvo->get("lint-skip");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  // Strict, unlike requirement lists: a check name in its text form would
+  // only turn into a confusing "unknown check".
+  for (const toml::node& item : expect_array(*node, "tool.tolvo.lint-skip")) {
+    names.push_back(expect_string(item, "tool.tolvo.lint-skip[" + std::to_string(names.size()) + "]"));
+  }
+  return names;
+}
+
 } // namespace tolvo::config

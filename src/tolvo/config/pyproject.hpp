@@ -71,6 +71,9 @@ public:
   std::optional<DependencyGroups> dependency_groups() const;
   /// `tool.tolvo.refresh` as written, or none; `tool` may be absent.
   std::optional<std::string> refresh() const;
+  /// `tool.tolvo.lint-skip` as written, or none; `tool` may be absent. Every
+  /// item must be a string.
+  std::optional<std::vector<std::string>> lint_skip() const;
 
 private:
   struct Document;

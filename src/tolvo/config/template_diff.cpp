@@ -26,6 +26,38 @@ void add(DiffFindings& findings, std::string line, int count)
   findings.status += count;
 }
 
+bool installs_pytest(const std::vector<std::string>& requirements, const std::string& requires_python)
+{
+  return requirements_not_satisfied_by({"pytest"}, requirements, requires_python).empty();
+}
+
+// The tests' dependencies as a `test` extra or a `test` dependency group:
+// either one that installs pytest will do. The groups are read only when
+// the extra falls short, so a project with a good extra is judged as before.
+std::optional<std::string> test_group_finding(const ProjectConfig& project, const std::string& requires_python)
+{
+  const std::optional<Extras> extras = project.extras();
+  const auto extra =
+    extras ? std::find_if(extras->begin(), extras->end(), [](const ExtraGroup& group) { return group.name == "test"; })
+           : Extras::const_iterator();
+  const bool has_extra = extras && extra != extras->end();
+  if (has_extra && installs_pytest(extra->requirements, requires_python)) {
+    return std::nullopt;
+  }
+  const std::optional<DependencyGroups> groups = project.dependency_groups();
+  const bool has_group = groups && find_dependency_group(*groups, "test") != nullptr;
+  if (has_group && installs_pytest(resolve_dependency_group(*groups, "test"), requires_python)) {
+    return std::nullopt;
+  }
+  if (has_extra) {
+    return "Error: pytest is not installed in the 'test' extras group.";
+  }
+  if (has_group) {
+    return "Error: pytest is not installed in the 'test' dependency group.";
+  }
+  return "Error: 'test' optional dependency group is missing.";
+}
+
 } // namespace
 
 ProjectConfig template_config()
@@ -61,14 +93,8 @@ void diff(const ProjectConfig& project, const ProjectConfig& templ, DiffFindings
   if (!requires_python) {
     add(findings, "Error: 'pyproject.toml' does not specify a 'requires-python' value.", 1);
   } else {
-    const std::optional<Extras> extras = project.extras();
-    const auto test_group = extras ? std::find_if(extras->begin(), extras->end(),
-                                                  [](const ExtraGroup& group) { return group.name == "test"; })
-                                   : Extras::const_iterator();
-    if (!extras || test_group == extras->end()) {
-      add(findings, "Error: 'test' optional dependency group is missing.", 1);
-    } else if (!requirements_not_satisfied_by({"pytest"}, test_group->requirements, *requires_python).empty()) {
-      add(findings, "Error: pytest is not installed in the 'test' extras group.", 1);
+    if (const std::optional<std::string> line = test_group_finding(project, *requires_python)) {
+      add(findings, *line, 1);
     }
 
     const std::vector<std::string> missing =

@@ -29,10 +29,11 @@ struct DiffFindings
 ProjectConfig template_config();
 
 /// Compares `project` with `templ`: requires-python, the test group with
-/// pytest, build requirement coverage, the build backend, the pyright and
-/// ruff exclude lists. The status is 0 when nothing was found, otherwise 1
-/// to 3 (a build finding resets the count of earlier ones to 1). An error of
-/// either document propagates with the lines found before it in `findings`.
+/// pytest (a `test` extra or a `test` dependency group), build requirement
+/// coverage, the build backend, the pyright and ruff exclude lists. The
+/// status is 0 when nothing was found, otherwise 1 to 3 (a build finding
+/// resets the count of earlier ones to 1). An error of either document
+/// propagates with the lines found before it in `findings`.
 void diff(const ProjectConfig& project, const ProjectConfig& templ, DiffFindings& findings);
 
 /// "<name>: expected [...], got [...]" when `expected` holds an entry that

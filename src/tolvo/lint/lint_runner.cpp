@@ -1,14 +1,19 @@
 #include "tolvo/lint/lint_runner.hpp"
 
 #include "tolvo/config/packaging/names.hpp"
+#include "tolvo/errors.hpp"
 #include "tolvo/lint/lint_display.hpp"
 #include "tolvo/lint/module_path.hpp"
 #include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/process.hpp"
+#include "tolvo/platform/python_repr.hpp"
+#include "tolvo/platform/text.hpp"
 #include "tolvo/venv/spinner.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <iterator>
 #include <ostream>
 #include <thread>
 
@@ -58,18 +63,39 @@ bool is_done(const std::shared_future<LintResult>& future)
 
 std::vector<LintTool> lint_tool_table(bool fix)
 {
-  std::vector<std::string> ruff{"check"};
-  if (fix) {
-    ruff.emplace_back("--fix");
-  }
   return {
-    {"ruff", ruff},
+    {"ruff", {"check", fix ? "--fix" : "--no-fix"}},
     {"basedpyright", {"--project=pyproject.toml"}},
     // Without --zero-exit, so that what dodgy finds fails the check.
     {"dodgy", {}},
     {"pyroma", {"."}},
     {"tolvo", {"config-diff"}},
   };
+}
+
+std::vector<std::string> skipped_checks(const config::ProjectConfig& config)
+{
+  const std::vector<std::string> names = config.lint_skip().value_or(std::vector<std::string>{});
+  std::vector<std::string> labels;
+  for (const LintTool& tool : lint_tool_table(false)) {
+    labels.push_back(tool.label);
+  }
+  for (const std::string& name : names) {
+    if (std::find(labels.begin(), labels.end(), name) == labels.end()) {
+      throw ValueError("tool.tolvo.lint-skip: unknown check " + platform::python_string_literal(name) +
+                       "; the checks are " + platform::join(labels, ", "));
+    }
+  }
+  std::vector<std::string> skipped;
+  std::copy_if(labels.begin(), labels.end(), std::back_inserter(skipped), [&names](const std::string& label) {
+    return std::find(names.begin(), names.end(), label) != names.end();
+  });
+  return skipped;
+}
+
+std::string lint_skipped_line(std::string_view label)
+{
+  return std::string(label) + ": skipped";
 }
 
 std::vector<std::string> lint_install_extras(const std::optional<config::Extras>& extras)
@@ -122,10 +148,17 @@ LintResult run_lint_async(const venv::VirtualEnvironment& venv, const std::strin
 int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& config, bool fix,
              const platform::ConsoleStreams& console)
 {
+  const std::vector<std::string> skipped = skipped_checks(config);
   venv.ensure_lint_tools();
   venv.install(lint_install_extras(config.extras()), lint_install_groups(config.dependency_groups()));
 
-  const std::vector<LintTool> tools = lint_tool_table(fix);
+  // Only the checks that run take part in the live display; the report
+  // shows the skipped ones too, in table order.
+  const std::vector<LintTool> table = lint_tool_table(fix);
+  std::vector<LintTool> tools;
+  std::copy_if(table.begin(), table.end(), std::back_inserter(tools), [&skipped](const LintTool& tool) {
+    return std::find(skipped.begin(), skipped.end(), tool.label) == skipped.end();
+  });
   std::vector<std::shared_future<LintResult>> tasks;
   LintPool pool;
   for (const LintTool& tool : tools) {
@@ -176,9 +209,14 @@ int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& 
   pool.shutdown();
 
   int failed = 0;
-  for (std::size_t i = 0; i < tools.size(); ++i) {
-    const LintResult& result = tasks[i].get();
-    console.out << lint_result_line(tools[i].label, result.returncode) << "\n";
+  std::size_t task = 0;
+  for (const LintTool& tool : table) {
+    if (task == tools.size() || tools[task].label != tool.label) {
+      console.out << lint_skipped_line(tool.label) << "\n";
+      continue;
+    }
+    const LintResult& result = tasks[task++].get();
+    console.out << lint_result_line(tool.label, result.returncode) << "\n";
     if (result.returncode != 0) {
       console.out << result.stdout_text << "\n";
       console.out.flush();

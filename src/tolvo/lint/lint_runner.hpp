@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvo::lint {
@@ -29,8 +30,17 @@ struct LintTool
   std::vector<std::string> args;
 };
 
-/// The five checks in display order; "--fix" follows ruff's "check" when `fix`.
+/// The five checks in display order. ruff's "check" is followed by "--fix"
+/// when `fix`, otherwise by "--no-fix", so that a `fix = true` in the
+/// project's own ruff settings never rewrites a file unasked.
 std::vector<LintTool> lint_tool_table(bool fix);
+
+/// The labels that `tool.tolvo.lint-skip` names, in table order. A name
+/// that is no check's label throws ValueError listing the labels.
+std::vector<std::string> skipped_checks(const config::ProjectConfig& config);
+
+/// "pyroma: skipped", no line break.
+std::string lint_skipped_line(std::string_view label);
 
 /// The project's groups among "test", "dev" and "lint", in the project's order.
 std::vector<std::string> lint_install_extras(const std::optional<config::Extras>& extras);
@@ -44,7 +54,8 @@ std::vector<std::string> lint_install_groups(const std::optional<config::Depende
 LintResult run_lint_async(const venv::VirtualEnvironment& venv, const std::string& tool,
                           const std::vector<std::string>& args);
 
-/// Runs the whole lint command; returns the number of failed checks.
+/// Runs the whole lint command; returns the number of failed checks. The
+/// checks of skipped_checks are not run and count as no failure.
 int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& config, bool fix = false,
              const platform::ConsoleStreams& console = platform::standard_console());
 

@@ -34,6 +34,9 @@ exclude = ["tests*", "build*", "dist*"]
 [tool.tolvo]
 # Skip the install steps that .venv already satisfies; "always" runs them all.
 refresh = "when-needed"
+# Make .venv without the host's site-packages, so that only what the project
+# declares is installed and imported.
+system-site-packages = false
 
 [tool.pytest.ini_options]
 addopts = ["--strict-markers"]
