@@ -19,7 +19,7 @@ def test_top_level_help(tolvo_bin):
     assert result.stdout.startswith(
         "usage: tolvo [-h] [--version] [-C DIRECTORY] [--refresh {always,when-needed}]\n"
         "             {requirements,test,build,clean,lint,status,config-diff,init} ...\n\n"
-        "A Python module to replace Makefile workflows.\n\npositional arguments:\n")
+        "A native command-line tool that replaces the Makefile of a Python project.\n\npositional arguments:\n")
     assert "\noptions:\n  -h, --help            show this help message and exit\n" in result.stdout
     assert "  -C DIRECTORY, --directory DIRECTORY\n" in result.stdout
     assert all(len(line) <= 80 for line in result.stdout.splitlines())

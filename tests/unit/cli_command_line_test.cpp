@@ -220,7 +220,7 @@ TEST(CommandLine, TopLevelHelpListsCommandsInOrder)
 {
   const std::string help = build_parser().format_help();
   std::size_t previous = 0;
-  for (const char* line : {"A Python module to replace Makefile workflows.\n",
+  for (const char* line : {"A native command-line tool that replaces the Makefile of a Python project.\n",
                            "    requirements        Create .venv and install dependencies\n",
                            "    test                Run tests (default: all tests in tests/)\n",
                            "    build               Build wheel and source distribution\n",

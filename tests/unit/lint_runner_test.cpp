@@ -1,17 +1,122 @@
-// What the lint runner decides before it runs anything: ruff's arguments and
-// the checks that the project's settings skip.
+// The lint runner's pure parts: ruff's arguments, the checks that the
+// project's settings skip, kept extras, display lines, PYTHONPATH
+// composition and where the tool's own files are found.
 
 #include "tolvo/config/pyproject.hpp"
 #include "tolvo/errors.hpp"
+#include "tolvo/lint/lint_display.hpp"
 #include "tolvo/lint/lint_runner.hpp"
+#include "tolvo/lint/module_path.hpp"
+#include "tolvo/platform/text.hpp"
+#include "tolvo/venv/spinner.hpp"
+
+#include "support/scoped_temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tolvo::lint {
 namespace {
+
+namespace fs = std::filesystem;
+
+config::Extras groups(const std::vector<std::string>& names)
+{
+  config::Extras extras;
+  for (const std::string& name : names) {
+    extras.push_back({name, {"x"}});
+  }
+  return extras;
+}
+
+TEST(LintInstallExtras, KeepsTestDevLintInProjectOrder)
+{
+  const std::vector<std::tuple<std::vector<std::string>, std::vector<std::string>>> cases = {
+    {{"docs", "test", "lint"}, {"test", "lint"}},
+    {{"lint", "dev", "test"}, {"lint", "dev", "test"}},
+    {{"docs", "Test", "linting"}, {}},
+    {{}, {}},
+  };
+  for (const auto& [names, expected] : cases) {
+    EXPECT_EQ(lint_install_extras(groups(names)), expected);
+  }
+  EXPECT_TRUE(lint_install_extras(std::nullopt).empty());
+}
+
+TEST(LintResultLine, PassAndFailWithCode)
+{
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+    {"ruff", 0, "ruff: PASS"},
+    {"dodgy", 1, "dodgy: FAIL (1)"},
+    {"basedpyright", 127, "basedpyright: FAIL (127)"},
+    {"tolvo", -9, "tolvo: FAIL (-9)"},
+  };
+  for (const auto& [label, code, expected] : cases) {
+    EXPECT_EQ(lint_result_line(label, code), expected);
+  }
+}
+
+TEST(LintProgressLines, RunningChecksShowTheFrameFinishedOnesTheirResult)
+{
+  const std::vector<LintLineState> states = {
+    {"ruff", std::nullopt}, {"basedpyright", 0}, {"dodgy", 2}, {"pyroma", std::nullopt}, {"tolvo", std::nullopt},
+  };
+  EXPECT_EQ(lint_progress_lines(states, 1),
+            "ruff: [\u2819]\nbasedpyright: PASS\ndodgy: FAIL (2)\npyroma: [\u2819]\ntolvo: [\u2819]\n");
+  // Every frame index picks its own frame; indices wrap at ten.
+  for (std::size_t i = 0; i < 12; ++i) {
+    const std::string frame(venv::SPINNER_FRAMES[i % 10]);
+    EXPECT_EQ(lint_progress_lines({{"ruff", std::nullopt}}, i), "ruff: [" + frame + "]\n");
+  }
+  EXPECT_EQ(lint_progress_lines({}, 3), "");
+}
+
+TEST(LintProgressLines, ResultLinesAreNeverShorterThanProgressLines)
+{
+  // The final report overwrites the progress lines without clearing them.
+  for (const LintTool& tool : lint_tool_table(false)) {
+    const std::string progress = lint_progress_lines({{tool.label, std::nullopt}}, 0);
+    EXPECT_GE(platform::character_count(lint_result_line(tool.label, 0)) + 1, platform::character_count(progress));
+  }
+}
+
+TEST(LintProgressLines, EveryLineFitsOneRowOfANarrowTerminal)
+{
+  const std::vector<LintLineState> states = {{"basedpyright", std::nullopt}, {"pyroma", 12}};
+  EXPECT_EQ(lint_progress_lines(states, 0, 10), "base: [\u280b]\npyroma: F\n");
+  EXPECT_EQ(lint_progress_lines(states, 0, 0), lint_progress_lines(states, 0));
+}
+
+TEST(LintPythonpath, ModulePathFirstThenTheExistingParts)
+{
+  const std::vector<std::tuple<std::optional<std::string>, std::string>> cases = {
+    {std::nullopt, "/m:"}, {"", "/m:"}, {"/a", "/m:/a"}, {"/a:/b", "/m:/a:/b"}, {"/a::/b:", "/m:/a::/b:"},
+  };
+  for (const auto& [existing, expected] : cases) {
+    EXPECT_EQ(lint_pythonpath("/m", existing), expected);
+  }
+}
+
+TEST(ModulePath, SitePackagesThenRepositorySourcesThenExecutableDirectory)
+{
+  const tolvo::testing::ScopedTempDir temp;
+  const fs::path root = temp.path();
+  fs::create_directories(root / "venv/bin");
+  fs::create_directories(root / "venv/lib/python3.11/site-packages/tolvo");
+  EXPECT_EQ(module_path_for_executable(root / "venv/bin/tolvo"), (root / "venv/lib/python3.11/site-packages").string());
+
+  fs::create_directories(root / "repo/build");
+  fs::create_directories(root / "repo/python/tolvo");
+  EXPECT_EQ(module_path_for_executable(root / "repo/build/tolvo"), (root / "repo/python").string());
+
+  // A site-packages without the package does not count.
+  fs::create_directories(root / "other/bin");
+  fs::create_directories(root / "other/lib/python3.12/site-packages");
+  EXPECT_EQ(module_path_for_executable(root / "other/bin/tolvo"), (root / "other/bin").string());
+}
 
 using V = std::vector<std::string>;
 

@@ -6,7 +6,7 @@ namespace tolvo::cli {
 
 Parser build_parser(std::string_view version)
 {
-  Parser parser("tolvo", "A Python module to replace Makefile workflows.");
+  Parser parser("tolvo", "A native command-line tool that replaces the Makefile of a Python project.");
   parser.add_version("tolvo " + std::string(version));
   parser.add_option({"-C", "--directory"}, "directory", std::string("."), "Change to DIRECTORY before doing anything",
                     {}, "DIRECTORY");

@@ -20,6 +20,15 @@
 // document is a parse error in every build.
 
 #include <cstdint>
+#include <toml++/impl/version.h>
+
+// Both work-arounds reach into the insides of toml++ 3.3 (the header layout,
+// the macro names); another version needs them checked again, and
+// CMakeLists.txt refuses it before the compiler gets here.
+#if TOML_LIB_MAJOR != 3 || TOML_LIB_MINOR != 3
+#error "tolvo/config/toml.hpp patches the internals of toml++ 3.3; check its work-arounds against this version"
+#endif
+
 #include <toml++/impl/preprocessor.h>
 #undef TOML_ASSERT_ASSUME
 #define TOML_ASSERT_ASSUME(expr) static_assert(true)
