@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <ostream>
+#include <utility>
 
 namespace tolvo::venv {
 

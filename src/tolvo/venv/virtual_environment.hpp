@@ -5,7 +5,8 @@
 // when-needed refresh mode a step that the environment already satisfies
 // is skipped with an "up to date" line, and a small record kept in the
 // environment remembers what that judgement needs; the default mode runs
-// every step and writes nothing of its own.
+// every step and keeps no record. In either mode the steps take turns with
+// those of any other tolvo under a lock file in the environment.
 
 #include "tolvo/platform/process.hpp"
 #include "tolvo/venv/install_steps.hpp"
