@@ -1,8 +1,10 @@
 #include "tolvo/venv/environment_lock.hpp"
 
+#include "tolvo/errors.hpp"
 #include "tolvo/platform/files.hpp"
 #include "tolvo/platform/interruption.hpp"
 
+#include <cerrno>
 #include <optional>
 #include <ostream>
 #include <utility>
@@ -16,7 +18,15 @@ namespace {
 std::optional<platform::FileLock> attempt(const std::string& venv_path)
 {
   platform::make_directory(venv_path);
-  return platform::FileLock::try_take(venv_path + "/" + std::string(LOCK_FILE));
+  try {
+    return platform::FileLock::try_take(venv_path + "/" + std::string(LOCK_FILE));
+  } catch (const SystemError& error) {
+    // Removed again since it was made: someone else is at work on it.
+    if (error.error_number() == ENOENT) {
+      return std::nullopt;
+    }
+    throw;
+  }
 }
 
 platform::FileLock wait_for_lock(const std::string& venv_path, std::ostream& out)
