@@ -227,8 +227,10 @@ def run_on_pty(args: Sequence[str], cwd: Path, env: dict[str, str] | None = None
     makes the terminal the controlling one of a new session, so that Ctrl-C
     typed there interrupts. Until every stream has ended, `while_running` is
     called again and again with the terminal, what it showed so far and the
-    pid of tolvo."""
+    pid of tolvo. The terminal is an xterm unless `env` names a TERM."""
     primary, secondary = pty.openpty()
+    if env is not None and "TERM" not in env:
+        env = {**env, "TERM": "xterm"}
 
     def prepare() -> None:
         if controlling:

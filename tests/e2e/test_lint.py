@@ -192,6 +192,24 @@ def test_terminal_redraws_five_lines_in_place(fake_project: FakeProject) -> None
     assert report == ERASE_BELOW + "ruff: PASS\nbasedpyright: PASS\ndodgy: FAIL (1)\n\npyroma: PASS\ntolvo: PASS\n1 failed\n"
 
 
+@pytest.mark.parametrize("term", ["dumb", ""])
+def test_terminal_that_cannot_redraw_gets_each_line_once(fake_project: FakeProject, term: str) -> None:
+    fakes = {f"FAKE_{label.upper()}_SLEEP": "0.6" for label in LABELS}
+    fakes["FAKE_DODGY_SLEEP"] = "0"
+    fakes["FAKE_INSTALL_SLEEP"] = "0.3"  # long enough for the spinner to turn
+    code, output, _ = run_lint_on_pty(fake_project, TERM=term, **fakes)
+    assert code == 0
+    assert "\x1b" not in output and "\r" not in output
+    assert not set(FRAMES) & set(output)
+    # The install steps, then each result as it arrives (dodgy first), then the report.
+    report = [f"{label}: PASS" for label in LABELS]
+    assert output.startswith(INSTALL_LINES + "dodgy: PASS\n")
+    lines = output[len(INSTALL_LINES):].splitlines()
+    assert lines[-5:] == report
+    arrived = lines[:-5]
+    assert len(set(arrived)) == len(arrived) and set(arrived) <= set(report)
+
+
 def screen_after(output: str, columns: int = 80) -> list[str]:
     """The rows a terminal shows once it has displayed `output`."""
     screen = pyte.Screen(columns, 40)

@@ -103,14 +103,14 @@ def test_default_mode_runs_every_step_and_writes_nothing(project: FakeProject) -
     assert result.returncode == 0, result.stderr
     assert calls == [creation(project), ENSUREPIP, UPGRADE, TEST_TOOLS, PYTEST]
     venv = Path(project.venv)
-    assert not any(path.name.startswith("tolvo") for path in venv.iterdir())
+    assert not any(path.name.startswith("tolvo-refresh-record") for path in venv.iterdir())
     tolvo(project, "test")
-    record = {path: path.read_bytes() for path in venv.iterdir() if path.name.startswith("tolvo")}
+    record = {path: path.read_bytes() for path in venv.iterdir() if path.name.startswith("tolvo-refresh-record")}
     assert record
     result, calls = tolvo(project, "--refresh=always", "test")
     assert calls == [ENSUREPIP, UPGRADE, TEST_TOOLS, PYTEST]
     assert "up to date" not in result.stdout
-    assert record == {path: path.read_bytes() for path in venv.iterdir() if path.name.startswith("tolvo")}
+    assert record == {path: path.read_bytes() for path in venv.iterdir() if path.name.startswith("tolvo-refresh-record")}
 
 
 @pytest.mark.parametrize(("args", "setting", "status", "message"), [

@@ -90,6 +90,38 @@ TEST(LintProgressLines, EveryLineFitsOneRowOfANarrowTerminal)
   EXPECT_EQ(lint_progress_lines(states, 0, 0), lint_progress_lines(states, 0));
 }
 
+TEST(LintArrivalLines, EachResultOnceAsItArrivesInTableOrder)
+{
+  std::vector<bool> shown;
+  std::vector<LintLineState> states = {{"ruff", std::nullopt}, {"dodgy", std::nullopt}, {"pyroma", std::nullopt}};
+  EXPECT_EQ(lint_arrival_lines(states, shown), "");
+  states[2].returncode = 0;
+  EXPECT_EQ(lint_arrival_lines(states, shown), "pyroma: PASS\n");
+  EXPECT_EQ(lint_arrival_lines(states, shown), "");
+  states[0].returncode = 3;
+  states[1].returncode = 0;
+  EXPECT_EQ(lint_arrival_lines(states, shown), "ruff: FAIL (3)\ndodgy: PASS\n");
+  EXPECT_EQ(lint_arrival_lines(states, shown), "");
+}
+
+TEST(LiveDisplay, WithoutRedrawingNoCursorMovesAndNoLineTwice)
+{
+  std::ostringstream out;
+  std::ostringstream err;
+  const platform::ConsoleStreams console{out, err, true, 80, /*redraws=*/false};
+  {
+    LiveDisplay display(console, 2);
+    display.draw({{"ruff", std::nullopt}, {"dodgy", std::nullopt}}, 1);
+    display.rewind();
+    display.draw({{"ruff", std::nullopt}, {"dodgy", 1}}, 2);
+    display.rewind();
+    display.draw({{"ruff", 0}, {"dodgy", 1}}, 3);
+    display.rewind();
+    display.hand_over();
+  }
+  EXPECT_EQ(out.str(), "Running linters...\ndodgy: FAIL (1)\nruff: PASS\n");
+}
+
 TEST(LintPythonpath, ModulePathFirstThenTheExistingParts)
 {
   const std::vector<std::tuple<std::optional<std::string>, std::string>> cases = {

@@ -99,13 +99,18 @@ TEST(SpinnerTest, OneFramePerTimeoutWrappingAfterTheLast)
   EXPECT_EQ(out.str().substr(out.str().size() - tail.size()), tail);
 }
 
-TEST(SpinnerTest, NotATerminalPrintsOneLine)
+TEST(SpinnerTest, NotATerminalOrOneThatCannotRedrawPrintsOneLine)
 {
-  std::ostringstream out;
-  std::ostringstream err;
-  _spinner("Installing lint tools", sh("echo hidden; exit 0"), true, ConsoleStreams{out, err, false, 0});
-  EXPECT_EQ(out.str(), "Installing lint tools...\n");
-  EXPECT_EQ(err.str(), "");
+  // Not a terminal; a terminal that takes no carriage return, though the
+  // child runs long enough for redraws.
+  for (const bool terminal : {false, true}) {
+    std::ostringstream out;
+    std::ostringstream err;
+    _spinner("Installing lint tools", sh("echo hidden; sleep 0.25"), true,
+             ConsoleStreams{out, err, terminal, 80, /*redraws=*/false});
+    EXPECT_EQ(out.str(), "Installing lint tools...\n") << terminal;
+    EXPECT_EQ(err.str(), "");
+  }
 }
 
 TEST(SpinnerTest, QuietFailureBlanksThenShowsOutputAndRaises)

@@ -36,6 +36,8 @@ int cmd_build(const Namespace& args, const Parser& /*parser*/)
   const std::optional<config::ProjectConfig> project = args.opt("refresh") ? std::nullopt : find_project();
   const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
   venv.ensure_build_tools();
+  // The builds change nothing in the environment: another tolvo may use it meanwhile.
+  venv.unlock();
   if (args.flag("sdist")) {
     build::build_sdist(venv);
   }

@@ -6,6 +6,7 @@
 #include "tolvo/cli/project_commands.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
+#include "tolvo/platform/standard_streams.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -89,6 +90,8 @@ int main(const std::optional<std::vector<std::string>>& argv)
 
 int program_entry(int argc, char** argv, std::string_view version)
 {
+  // Before the signal pipe or anything else takes a descriptor.
+  platform::hold_closed_standard_streams();
   g_version = std::string(version);
   for (int i = 1; i < argc; ++i) {
     g_process_arguments.emplace_back(argv[i]);
@@ -113,6 +116,11 @@ int program_entry(int argc, char** argv, std::string_view version)
   // Output that was lost is a failure, whatever the command made of its work.
   if (lost_output) {
     std::cerr << "tolvo: error: " << *lost_output << std::endl;
+    status = 1;
+  }
+  // An error or a failure's output that could not be shown is lost output too.
+  std::cerr.flush();
+  if (std::cerr.fail()) {
     status = 1;
   }
   // A signal that came after the last child had ended still ends the tool

@@ -32,7 +32,7 @@ int main(const std::optional<std::vector<std::string>>& argv = std::nullopt);
 
 /// Calls main with the process's arguments; prints the error report of an
 /// error and returns its status, returns the status of an ExitRequest, and 1
-/// when standard output could not be written. Catches SIGINT, SIGTERM,
+/// when standard output or standard error could not be written. Catches SIGINT, SIGTERM,
 /// SIGHUP and SIGQUIT meanwhile: an interrupted run returns 128 + the
 /// signal once its children have ended. `version` is what --version shows; it is
 /// stamped into the executable only.

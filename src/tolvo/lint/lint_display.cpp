@@ -37,6 +37,19 @@ std::string lint_progress_lines(const std::vector<LintLineState>& states, std::s
   return text;
 }
 
+std::string lint_arrival_lines(const std::vector<LintLineState>& states, std::vector<bool>& shown)
+{
+  shown.resize(states.size(), false);
+  std::string text;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    if (states[i].returncode && !shown[i]) {
+      text += lint_result_line(states[i].label, *states[i].returncode) + "\n";
+      shown[i] = true;
+    }
+  }
+  return text;
+}
+
 LiveDisplay::LiveDisplay(const platform::ConsoleStreams& console, std::size_t lines)
   : m_console(console),
     m_lines(lines)
@@ -49,14 +62,25 @@ LiveDisplay::~LiveDisplay()
   }
 }
 
-void LiveDisplay::draw(const std::string& lines)
+void LiveDisplay::draw(const std::vector<LintLineState>& states, std::size_t frame_index)
 {
-  m_console.out << lines << std::flush;
+  if (!m_console.redraws) {
+    if (!m_started) {
+      m_console.out << RUNNING_LINE << '\n';
+      m_started = true;
+    }
+    m_console.out << lint_arrival_lines(states, m_shown) << std::flush;
+    return;
+  }
+  m_console.out << lint_progress_lines(states, frame_index, m_console.columns) << std::flush;
   m_rewound = false;
 }
 
 void LiveDisplay::rewind()
 {
+  if (!m_console.redraws) {
+    return;
+  }
   for (std::size_t i = 0; i < m_lines; ++i) {
     m_console.out << CURSOR_UP;
   }

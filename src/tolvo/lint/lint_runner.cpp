@@ -199,7 +199,7 @@ int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& 
       }
       states.push_back({tools[i].label, code});
     }
-    display.draw(lint_progress_lines(states, spinner_idx, console.columns));
+    display.draw(states, spinner_idx);
     std::this_thread::sleep_for(POLL_PERIOD);
     // Interrupted here, the cursor stays below the lines just drawn.
     platform::raise_if_interrupted();

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace tolvo::platform {
@@ -122,6 +123,22 @@ void raise_if_interrupted()
   const int number = g_signal.load();
   if (number != 0) {
     throw Interrupted(number);
+  }
+}
+
+void pause_for(std::chrono::milliseconds duration)
+{
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  while (true) {
+    raise_if_interrupted();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      return;
+    }
+    // The self-pipe wakes the wait at the first signal; poll() itself is
+    // never restarted, and an early return just goes round again.
+    pollfd fds[1] = {{g_pipe[0], POLLIN, 0}};
+    ::poll(fds, g_pipe[0] >= 0 ? 1 : 0, static_cast<int>(left.count()));
   }
 }
 

@@ -9,6 +9,7 @@
 // program entry and becomes the exit status 128 + signal.
 
 #include <array>
+#include <chrono>
 #include <signal.h>
 
 namespace tolvo::platform {
@@ -50,6 +51,10 @@ int interruption_fd() noexcept;
 
 /// Throws Interrupted when a signal has arrived.
 void raise_if_interrupted();
+
+/// Sleeps for `duration`, or less when a signal comes, and then throws
+/// Interrupted if one has come.
+void pause_for(std::chrono::milliseconds duration);
 
 /// Forgets a handled interruption, so that a later one is noticed again.
 void clear_interruption() noexcept;

@@ -3,6 +3,7 @@
 #include "tolvo/platform/interruption.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <iostream>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -23,7 +24,14 @@ std::size_t stdout_columns()
 ConsoleStreams standard_console()
 {
   const bool terminal = stdout_is_terminal();
-  return ConsoleStreams{std::cout, std::cerr, terminal, terminal ? stdout_columns() : 0};
+  const char* term = std::getenv("TERM");
+  return ConsoleStreams{std::cout, std::cerr, terminal, terminal ? stdout_columns() : 0,
+                        terminal_redraws(term == nullptr ? std::nullopt : std::optional<std::string_view>(term))};
+}
+
+bool terminal_redraws(std::optional<std::string_view> term)
+{
+  return term && !term->empty() && *term != "dumb";
 }
 
 bool stdout_is_terminal()

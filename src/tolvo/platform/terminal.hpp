@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tolvo::platform {
 
@@ -18,10 +20,19 @@ struct ConsoleStreams
   /// The terminal's width in columns; 0 when unknown. A line redrawn in
   /// place must fit, or it wraps and every redraw adds a row.
   std::size_t columns;
+  /// Whether the terminal takes carriage returns, cursor movement and erase
+  /// sequences. Without them it shows each line once, as it comes.
+  bool redraws = true;
 };
 
-/// The tool's standard output and error, animated when stdout is a terminal.
+/// The tool's standard output and error, animated when stdout is a terminal
+/// that redraws.
 ConsoleStreams standard_console();
+
+/// Whether a terminal of type `term` (the TERM variable; none when unset)
+/// redraws lines: not "dumb" (an editor's shell buffer, some CI logs), nor
+/// unknown.
+bool terminal_redraws(std::optional<std::string_view> term);
 
 /// Whether standard output is a terminal.
 bool stdout_is_terminal();

@@ -85,7 +85,8 @@ platform::CompletedProcess _chronic(const std::vector<std::string>& args,
 platform::CompletedProcess _spinner(std::string_view action, const std::vector<std::string>& args, bool chronic,
                                     const platform::ConsoleStreams& console)
 {
-  if (!console.terminal) {
+  // A terminal that cannot redraw a line gets each step's line once, as a log does.
+  if (!console.terminal || !console.redraws) {
     console.out << action << "...\n";
     console.out.flush();
     if (chronic) {

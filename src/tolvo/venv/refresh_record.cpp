@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tolvo::venv {
 
@@ -186,18 +187,34 @@ void save_record(const std::string& venv_path, const RefreshRecord& record)
     }
   }
   const std::string path = record_path(venv_path);
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << format_record(record);
-    out.flush();
-    if (!out) {
-      throw SystemError("cannot write '" + temporary + "'", EIO);
+  // A name of its own, so that no other writer can rename it away or
+  // interleave with it; readers see the old record or the new one whole.
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    throw SystemError("cannot create '" + temporary + "': " + std::strerror(error), error);
+  }
+  const std::string text = format_record(record);
+  std::size_t written = 0;
+  int error = 0;
+  while (written < text.size() && error == 0) {
+    const ssize_t count = ::write(fd, text.data() + written, text.size() - written);
+    if (count >= 0) {
+      written += static_cast<std::size_t>(count);
+    } else if (errno != EINTR) {
+      error = errno;
     }
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    throw SystemError("cannot rename '" + temporary + "' to '" + path + "': " + std::strerror(error), error);
+  if (::close(fd) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    std::remove(temporary.c_str());
+    throw SystemError("cannot write '" + path + "': " + std::strerror(error), error);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "tolvo/venv/virtual_environment.hpp"
 
+#include "tolvo/venv/environment_lock.hpp"
 #include "tolvo/venv/installed.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
 #include "tolvo/venv/refresh_record.hpp"
@@ -8,6 +9,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <ostream>
 #include <system_error>
 
@@ -99,12 +102,47 @@ std::string resolve_environment_path(const std::string& path)
   return text;
 }
 
+struct VirtualEnvironment::LockHolder
+{
+  std::mutex mutex;
+  std::optional<EnvironmentLock> lock;
+};
+
 VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode)
   : path(resolve_environment_path(given)),
     python(path + "/bin/python"),
     pip(path + "/bin/pip"),
-    m_mode(mode)
+    m_mode(mode),
+    m_lock(lock_holder(path))
 {}
+
+std::shared_ptr<VirtualEnvironment::LockHolder> VirtualEnvironment::lock_holder(const std::string& path)
+{
+  static std::mutex mutex;
+  static std::map<std::string, std::weak_ptr<LockHolder>> holders;
+  const std::lock_guard<std::mutex> guard(mutex);
+  std::weak_ptr<LockHolder>& slot = holders[path];
+  std::shared_ptr<LockHolder> holder = slot.lock();
+  if (!holder) {
+    holder = std::make_shared<LockHolder>();
+    slot = holder;
+  }
+  return holder;
+}
+
+void VirtualEnvironment::lock() const
+{
+  const std::lock_guard<std::mutex> guard(m_lock->mutex);
+  if (!m_lock->lock) {
+    m_lock->lock.emplace(path, platform::standard_console().out);
+  }
+}
+
+void VirtualEnvironment::unlock() const
+{
+  const std::lock_guard<std::mutex> guard(m_lock->mutex);
+  m_lock->lock.reset();
+}
 
 bool VirtualEnvironment::exists() const
 {
@@ -124,6 +162,7 @@ void VirtualEnvironment::run_or_skip(const InstallStep& step, bool satisfied) co
 
 void VirtualEnvironment::run_step(const InstallStep& step) const
 {
+  lock();
   if (m_mode == RefreshMode::always || step.target.empty()) {
     run_or_skip(step, false);
     return;
@@ -148,6 +187,7 @@ void VirtualEnvironment::run_step(const InstallStep& step) const
 
 void VirtualEnvironment::ensure() const
 {
+  lock();
   if (exists()) {
     return;
   }
@@ -160,6 +200,7 @@ void VirtualEnvironment::ensure() const
 
 void VirtualEnvironment::ensure_pip() const
 {
+  lock();
   if (m_mode == RefreshMode::always) {
     run_step(ensure_pip_step(python));
     run_step(upgrade_pip_step(pip));
@@ -214,6 +255,8 @@ std::optional<std::string> VirtualEnvironment::installed_version(std::string_vie
 platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string>& args,
                                                    const RunOptions& options) const
 {
+  // What runs in the environment uses it; only the install steps change it.
+  unlock();
   platform::Environment merged = platform::current_environment();
   if (options.env) {
     for (const auto& [name, value] : *options.env) {

@@ -5,12 +5,14 @@
 // when-needed refresh mode a step that the environment already satisfies
 // is skipped with an "up to date" line, and a small record kept in the
 // environment remembers what that judgement needs; the default mode runs
-// every step and writes nothing of its own.
+// every step and keeps no record. In either mode the steps take turns with
+// those of any other tolvo under a lock file in the environment.
 
 #include "tolvo/platform/process.hpp"
 #include "tolvo/venv/install_steps.hpp"
 #include "tolvo/venv/refresh_mode.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,16 +67,30 @@ public:
   /// own site-packages, or none. Reads files only.
   std::optional<std::string> installed_version(std::string_view name) const;
 
-  /// Runs the interpreter with `args`. Safe to call from several threads
-  /// at once.
+  /// Runs the interpreter with `args`, after unlock(). Safe to call from
+  /// several threads at once.
   platform::CompletedProcess run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
 
+  /// Lets another tolvo change the environment. The first step that
+  /// changes it takes the exclusive lock, which is held through the steps
+  /// that follow until this is called, a run starts, or the object and its
+  /// copies are gone; a later step takes it again.
+  void unlock() const;
+
 private:
+  struct LockHolder;
+  /// One holder per environment path in the process, so that two objects
+  /// for one environment never wait for each other.
+  static std::shared_ptr<LockHolder> lock_holder(const std::string& path);
+
+  /// Holds the environment's lock, waiting for it if need be.
+  void lock() const;
   void run_step(const InstallStep& step) const;
   /// Runs `step` behind the spinner, or shows it as up to date.
   void run_or_skip(const InstallStep& step, bool satisfied) const;
 
   RefreshMode m_mode;
+  std::shared_ptr<LockHolder> m_lock;
 };
 
 /// The environment at ".venv" of the working directory, created when
