@@ -40,6 +40,15 @@ const toml::table* optional_table(const toml::table& table, std::string_view key
   return node == nullptr ? nullptr : &expect_table(*node, std::string(prefix) + std::string(key));
 }
 
+// `key` of the `tool.tolvo` table, or nullptr when it or any table on the
+// way is absent.
+const toml::node* tolvo_setting(const toml::table& root, std::string_view key)
+{
+  const toml::table* tool = optional_table(root, "tool");
+  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
+  return tolvo == nullptr ? nullptr : tolvo->get(key);
+}
+
 // The pyproject.toml governing the working directory, or a NotFoundError.
 std::filesystem::path _find_pyproject()
 {
@@ -192,13 +201,33 @@ std::optional<DependencyGroups> ProjectConfig::dependency_groups() const
 
 std::optional<std::string> ProjectConfig::refresh() const
 {
-  const toml::table* tool = optional_table(_data->root, "tool");
-  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
-  const toml::node* node = tolvo == nullptr ? nullptr : tolvo->get("refresh");
+  const toml::node* node = tolvo_setting(_data->root, "refresh");
   if (node == nullptr) {
     return std::nullopt;
   }
   return expect_string(*node, "tool.tolvo.refresh");
+}
+
+std::optional<std::vector<std::string>> ProjectConfig::test_groups() const
+{
+  const toml::node* node = tolvo_setting(_data->root, "test-groups");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  for (const toml::node& item : expect_array(*node, "tool.tolvo.test-groups")) {
+    names.push_back(expect_string(item, "tool.tolvo.test-groups"));
+  }
+  return names;
+}
+
+std::optional<bool> ProjectConfig::system_site_packages() const
+{
+  const toml::node* node = tolvo_setting(_data->root, "system-site-packages");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  return expect_bool(*node, "tool.tolvo.system-site-packages");
 }
 
 } // namespace tolvo::config

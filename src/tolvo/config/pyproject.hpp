@@ -71,6 +71,11 @@ public:
   std::optional<DependencyGroups> dependency_groups() const;
   /// `tool.tolvo.refresh` as written, or none; `tool` may be absent.
   std::optional<std::string> refresh() const;
+  /// `tool.tolvo.test-groups`: the extras and dependency groups that hold
+  /// the test tools, as written, or none; every item must be a string.
+  std::optional<std::vector<std::string>> test_groups() const;
+  /// `tool.tolvo.system-site-packages`, or none; must be a boolean.
+  std::optional<bool> system_site_packages() const;
 
 private:
   struct Document;
