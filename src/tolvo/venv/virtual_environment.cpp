@@ -1,6 +1,7 @@
 #include "tolvo/venv/virtual_environment.hpp"
 
 #include "tolvo/venv/installed.hpp"
+#include "tolvo/venv/pyvenv_cfg.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
 #include "tolvo/venv/refresh_record.hpp"
 #include "tolvo/venv/spinner.hpp"
@@ -99,11 +100,12 @@ std::string resolve_environment_path(const std::string& path)
   return text;
 }
 
-VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode)
+VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode, bool system_site_packages)
   : path(resolve_environment_path(given)),
     python(path + "/bin/python"),
     pip(path + "/bin/pip"),
-    m_mode(mode)
+    m_mode(mode),
+    m_system_site_packages(system_site_packages)
 {}
 
 bool VirtualEnvironment::exists() const
@@ -149,13 +151,16 @@ void VirtualEnvironment::run_step(const InstallStep& step) const
 void VirtualEnvironment::ensure() const
 {
   if (exists()) {
+    // A changed setting changes the environment in place; the refresh
+    // record, tied to pyvenv.cfg, then no longer counts.
+    match_system_site_packages(path, m_system_site_packages);
     return;
   }
   if (m_mode == RefreshMode::when_needed) {
     // What was recorded of an earlier environment here says nothing of the new one.
     forget_record(path);
   }
-  run_step(creation_step(path));
+  run_step(creation_step(path, m_system_site_packages));
 }
 
 void VirtualEnvironment::ensure_pip() const
@@ -186,9 +191,9 @@ void VirtualEnvironment::ensure_build_tools() const
   run_step(build_tools_step(pip));
 }
 
-void VirtualEnvironment::ensure_test_tools(bool from_group) const
+void VirtualEnvironment::ensure_test_tools(const config::RequirementNames& tools) const
 {
-  run_step(test_tools_step(pip, from_group));
+  run_step(test_tools_step(pip, tools));
 }
 
 void VirtualEnvironment::ensure_lint_tools() const
@@ -228,9 +233,9 @@ platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string
   return platform::run_process(full, {.env = std::move(merged), .capture = options.capture_output});
 }
 
-VirtualEnvironment get_venv(RefreshMode mode)
+VirtualEnvironment get_venv(RefreshMode mode, bool system_site_packages)
 {
-  VirtualEnvironment venv(".venv", mode);
+  VirtualEnvironment venv(".venv", mode, system_site_packages);
   venv.ensure();
   venv.ensure_pip();
   return venv;

@@ -1,0 +1,33 @@
+#include "tolvo/config/test_tools.hpp"
+
+#include <algorithm>
+
+namespace tolvo::config {
+
+RequirementNames test_tool_names(const ProjectConfig* project)
+{
+  const RequirementNames test_extra{{"test"}, {}};
+  if (project == nullptr) {
+    return test_extra;
+  }
+  if (const std::optional<std::vector<std::string>> named = project->test_groups()) {
+    return classify_requirement_names(*project, *named);
+  }
+  const std::optional<Extras> extras = project->extras();
+  if (extras &&
+      std::any_of(extras->begin(), extras->end(), [](const ExtraGroup& group) { return group.name == "test"; })) {
+    return test_extra;
+  }
+  if (const std::optional<DependencyGroups> groups = project->dependency_groups()) {
+    for (std::string_view candidate : TEST_GROUP_CANDIDATES) {
+      if (find_dependency_group(*groups, candidate) != nullptr) {
+        return {{}, {std::string(candidate)}};
+      }
+    }
+  }
+  // Nothing says where they are: the extra is asked for, and the
+  // installer's own warning tells what is missing.
+  return test_extra;
+}
+
+} // namespace tolvo::config
