@@ -11,7 +11,6 @@ import os
 import re
 import subprocess
 import sys
-from pathlib import Path
 
 import pytest
 
@@ -22,6 +21,8 @@ WHEN_NEEDED = '[tool.tolvo]\nrefresh = "when-needed"\n'
 TESTPATHS = '[tool.pytest.ini_options]\ntestpaths = ["testing"]\n'
 A_TEST = "def test_it():\n    pass\n"
 PYTEST = ".venv/bin/python -um pytest -vv"
+UPGRADE = ".venv/bin/pip install --upgrade pip"
+FACTS = ".venv/bin/python -c"
 
 
 def calls_of(project: FakeProject, *args: str, **env: str) -> list[str]:
@@ -77,8 +78,6 @@ def test_test_tools_and_paths_as_the_project_declares_them(fake_project: FakePro
 
 
 ISOLATED = HEAD + '[dependency-groups]\ntests = ["pytest"]\n' + WHEN_NEEDED + "system-site-packages = false\n"
-UPGRADE = ".venv/bin/pip install --upgrade pip"
-FACTS = ".venv/bin/python -c"
 TEST_TOOLS = ".venv/bin/pip install -e . --group tests"
 
 
