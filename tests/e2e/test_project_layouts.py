@@ -61,6 +61,9 @@ LAYOUTS = [
                  "-e .[test]", " tests/", False, id="nothing-declared"),
     pytest.param({"setup.py": "from setuptools import setup\nsetup()\n", "testing/test_demo.py": A_TEST},
                  "-e .[test]", "", False, id="setup-py-only"),
+    pytest.param({"setup.py": "from setuptools import setup\nsetup()\n", "tests/test_demo.py": A_TEST,
+                  "pyproject.toml": '[build-system]\nrequires = ["setuptools"]\n'},
+                 "-e .[test]", " tests/", False, id="setup-py-with-build-system"),
 ]
 
 

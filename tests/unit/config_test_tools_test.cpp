@@ -85,9 +85,14 @@ INSTANTIATE_TEST_SUITE_P(
               "Unknown extra 'tests'. Available: test"}),
   [](const ::testing::TestParamInfo<ToolsCase>& case_info) { return std::string(case_info.param.label); });
 
-TEST(TestToolNames, WithoutPyprojectTheTestExtra)
+TEST(TestToolNames, WithoutPyprojectOrProjectTableTheTestExtraOrAGroup)
 {
   EXPECT_EQ(test_tool_names(nullptr), (RequirementNames{{"test"}, {}}));
+  // A setup.py project's pyproject.toml may hold no [project] at all.
+  const ProjectConfig build_only = config_of("[build-system]\nrequires = ['setuptools']\n");
+  EXPECT_EQ(test_tool_names(&build_only), (RequirementNames{{"test"}, {}}));
+  const ProjectConfig groups_only = config_of("[dependency-groups]\ntesting = ['pytest']\n");
+  EXPECT_EQ(test_tool_names(&groups_only), (RequirementNames{{}, {"testing"}}));
 }
 
 } // namespace

@@ -170,6 +170,14 @@ std::optional<std::string> ProjectConfig::requires_python() const
   return expect_string(*value, "project.requires-python");
 }
 
+bool ProjectConfig::has_extra(std::string_view name) const
+{
+  const toml::table* project = optional_table(_data->root, "project");
+  const toml::table* extras =
+    project == nullptr ? nullptr : optional_table(*project, "optional-dependencies", "project.");
+  return extras != nullptr && extras->contains(name);
+}
+
 std::optional<std::vector<std::string>> ProjectConfig::dependencies() const
 {
   const toml::table* project = optional_table(_data->root, "project");

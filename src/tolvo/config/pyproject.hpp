@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,9 @@ public:
   /// `project.requires-python`, or none; a missing `project` is tolerated.
   std::optional<std::string> requires_python() const;
 
+  /// Whether `project.optional-dependencies` has a group of exactly this
+  /// name; a missing `project` is tolerated (a setup.py project's).
+  bool has_extra(std::string_view name) const;
   /// `project.dependencies`, or none; a missing `project` is tolerated.
   std::optional<std::vector<std::string>> dependencies() const;
   /// `project.dynamic`, empty when absent; a missing `project` is tolerated.

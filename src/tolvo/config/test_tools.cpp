@@ -1,7 +1,5 @@
 #include "tolvo/config/test_tools.hpp"
 
-#include <algorithm>
-
 namespace tolvo::config {
 
 RequirementNames test_tool_names(const ProjectConfig* project)
@@ -13,9 +11,7 @@ RequirementNames test_tool_names(const ProjectConfig* project)
   if (const std::optional<std::vector<std::string>> named = project->test_groups()) {
     return classify_requirement_names(*project, *named);
   }
-  const std::optional<Extras> extras = project->extras();
-  if (extras &&
-      std::any_of(extras->begin(), extras->end(), [](const ExtraGroup& group) { return group.name == "test"; })) {
+  if (project->has_extra("test")) {
     return test_extra;
   }
   if (const std::optional<DependencyGroups> groups = project->dependency_groups()) {
