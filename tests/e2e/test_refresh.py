@@ -42,6 +42,7 @@ PYTEST = ".venv/bin/python -um pytest -vv tests/"
 @pytest.fixture
 def project(fake_project: FakeProject) -> FakeProject:
     fake_project.env["FAKE_ALSO"] = "pytest"  # what the test extra brings in
+    fake_project.write("tests/test_demo.py", "def test_demo():\n    pass\n")
     return fake_project
 
 

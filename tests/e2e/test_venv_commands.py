@@ -68,13 +68,19 @@ def test_venv_symlink_points_into_its_target(fake_project: FakeProject, tmp_path
                                     f"{resolved}/bin/pip install --quiet --editable ."]
 
 
-@pytest.mark.parametrize(("rc", "args"), [(0, []), (1, []), (5, ["tests/unit"])])
-def test_test_runs_pytest_and_returns_its_code(fake_project: FakeProject, rc: int, args: list[str]) -> None:
+# Without a path and without tests/, pytest's own configuration decides.
+@pytest.mark.parametrize(("rc", "args", "tests_dir", "pytest"), [
+    (0, [], True, "pytest -vv tests/"), (1, [], False, "pytest -vv"),
+    (5, ["tests/unit"], False, "pytest -vv tests/unit"),
+])
+def test_test_runs_pytest_and_returns_its_code(fake_project: FakeProject, rc: int, args: list[str], tests_dir: bool,
+                                               pytest: str) -> None:
+    if tests_dir:
+        fake_project.write("tests/test_demo.py", "def test_demo():\n    pass\n")
     result = fake_project.run("test", *args, FAKE_PYTEST_RC=str(rc))
     assert result.returncode == rc, result.stderr
-    path = args[0] if args else "tests/"
     assert fake_project.lines() == [*setup_lines(fake_project.venv), ".venv/bin/pip install -e .[test]",
-                                    f".venv/bin/python -um pytest -vv {path}"]
+                                    f".venv/bin/python -um {pytest}"]
     assert "tests ran\n" in result.stdout
 
 

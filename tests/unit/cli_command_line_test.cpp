@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
                {"libc", std::string("glibc")},
                {"python", std::string("3.11")},
                {"setup", NONE},
-               {"path", std::string("tests/")},
+               {"path", NONE},
                {"pytest_args", list({})}}},
     TableCase{{"test", "--wheel", "--arch", "riscv64", "--libc=musl", "--py", "3.12", "--setup", "s.sh", "t/x.py"},
               {{"directory", DOT},

@@ -83,6 +83,16 @@ TEST(ProjectConfig, OptionalLookupsGiveNone)
   EXPECT_FALSE(config.pyright_exclude().has_value());
   EXPECT_FALSE(config.requires_python().has_value());
   EXPECT_FALSE(from_text("").requires_python().has_value());
+  EXPECT_FALSE(config.test_groups().has_value());
+  EXPECT_FALSE(config.system_site_packages().has_value());
+}
+
+TEST(ProjectConfig, ReadsTheToolsOwnSettings)
+{
+  const ProjectConfig config =
+    from_text("[tool.tolvo]\ntest-groups = ['tests', 'dev']\nsystem-site-packages = false\n");
+  EXPECT_EQ(config.test_groups(), (std::vector<std::string>{"tests", "dev"}));
+  EXPECT_EQ(config.system_site_packages(), false);
 }
 
 struct FailureCase
@@ -129,6 +139,8 @@ const auto backend = [](const ProjectConfig& c) { (void)c.build_backend(); };
 const auto ruff = [](const ProjectConfig& c) { (void)c.ruff_exclude(); };
 const auto pyright = [](const ProjectConfig& c) { (void)c.pyright_exclude(); };
 const auto python = [](const ProjectConfig& c) { (void)c.requires_python(); };
+const auto test_groups = [](const ProjectConfig& c) { (void)c.test_groups(); };
+const auto system_site = [](const ProjectConfig& c) { (void)c.system_site_packages(); };
 
 INSTANTIATE_TEST_SUITE_P(
   Cases, ProjectConfigFailure,
@@ -226,6 +238,12 @@ INSTANTIATE_TEST_SUITE_P(
     ContextCase{"project_not_table", "project = 'x'\n", python, "<stream>: 'project' is not a table"},
     ContextCase{"project_int_name", "project = 5\n", name, "<stream>: 'project'"},
     ContextCase{"build_system_string", "build-system = 's'\n", backend, "<stream>: 'build-system'"},
+    ContextCase{"test_groups_string", "[tool.tolvo]\ntest-groups = 'tests'\n", test_groups,
+                "<stream>: 'tool.tolvo.test-groups' is not an array"},
+    ContextCase{"test_groups_item_table", "[tool.tolvo]\ntest-groups = ['tests', {a = 1}]\n", test_groups,
+                "<stream>: 'tool.tolvo.test-groups' is not a string"},
+    ContextCase{"system_site_string", "[tool.tolvo]\nsystem-site-packages = 'false'\n", system_site,
+                "<stream>: 'tool.tolvo.system-site-packages' is not a boolean"},
     ContextCase{"missing_key_has_none", "", name, ""}),
   [](const testing::TestParamInfo<ContextCase>& case_info) { return std::string(case_info.param.label); });
 

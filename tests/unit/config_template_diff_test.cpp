@@ -132,6 +132,15 @@ TEST_F(Diff, ExtraEntriesInAnotherOrderAreFine)
   EXPECT_EQ(run(project).status, 0);
 }
 
+// How a project keeps its environment is its own choice, whatever the
+// template says of it.
+TEST_F(Diff, TheToolsOwnSettingsAreNoFinding)
+{
+  Project project;
+  project.extras += "[tool.tolvo]\nrefresh = \"always\"\nsystem-site-packages = false\ntest-groups = [\"test\"]\n";
+  EXPECT_EQ(run(project).lines, V{});
+}
+
 TEST_F(Diff, MissingRequiresPythonSkipsTestAndBuildChecks)
 {
   Project project;

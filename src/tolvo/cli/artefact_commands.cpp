@@ -32,9 +32,10 @@ int cmd_build(const Namespace& args, const Parser& /*parser*/)
   if (args.flag("wheel") || args.flag("native_wheel")) {
     wheel::check_target_values(args.str("arch"), args.str("python"));
   }
-  // The project is read only for its refresh setting.
-  const std::optional<config::ProjectConfig> project = args.opt("refresh") ? std::nullopt : find_project();
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
+  // The project is read only for the settings of its environment.
+  const std::optional<config::ProjectConfig> project = find_project();
+  const config::ProjectConfig* settings = project ? &*project : nullptr;
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, settings), system_site_packages(settings));
   venv.ensure_build_tools();
   // The builds change nothing in the environment: another tolvo may use it meanwhile.
   venv.unlock();
@@ -65,7 +66,8 @@ int cmd_lint(const Namespace& args, const Parser& /*parser*/)
     // A wrong lint-skip stops the command before anything is created or run.
     (void)lint::skipped_checks(*project);
   }
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
+  const config::ProjectConfig* settings = project ? &*project : nullptr;
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, settings), system_site_packages(settings));
   const config::ProjectConfig config = project ? std::move(*project) : config::ProjectConfig();
   return lint::run_lint(venv, config, /*fix=*/args.flag("fix"));
 }

@@ -28,7 +28,9 @@ Parser build_parser(std::string_view version)
   test.add_option({"--setup"}, "setup", std::monostate{},
                   "Script to run before installing the wheel and running the tests. Only relevant when --wheel is "
                   "specified");
-  test.add_optional_positional("path", "tests/", "Path to test file or directory (default: tests/)");
+  test.add_optional_positional("path", std::monostate{},
+                               "Path to test file or directory (default: tests/ when it exists, else pytest's own "
+                               "testpaths or discovery)");
   test.add_remainder("pytest_args", "ARGS", "Arguments passed on to pytest after the path, as given");
 
   Parser& build = parser.add_command("build", "Build wheel and source distribution");

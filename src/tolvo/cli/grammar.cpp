@@ -50,7 +50,7 @@ void Parser::add_version(std::string text)
     Argument{Kind::version, {"--version"}, {}, std::move(text), {}, {}, "show program's version number and exit"});
 }
 
-void Parser::add_optional_positional(std::string dest, std::string default_value, std::string help)
+void Parser::add_optional_positional(std::string dest, Value default_value, std::string help)
 {
   m_arguments.push_back(
     Argument{Kind::optional_positional, {}, std::move(dest), std::move(default_value), {}, {}, std::move(help)});

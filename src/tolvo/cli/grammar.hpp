@@ -51,8 +51,8 @@ public:
                   std::vector<std::string> choices = {}, std::string metavar = {});
   /// `--version`: prints `text` and a line break on standard output.
   void add_version(std::string text);
-  /// A positional taking zero or one value.
-  void add_optional_positional(std::string dest, std::string default_value, std::string help);
+  /// A positional taking zero or one value; `default_value` may be missing.
+  void add_optional_positional(std::string dest, Value default_value, std::string help);
   /// A positional taking zero or more values.
   void add_repeated_positional(std::string dest, std::string help);
   /// The arguments after "--", as a list (empty without "--"). A parser

@@ -2,88 +2,48 @@
 
 #include "tolvo/cli/grammar.hpp"
 #include "tolvo/cli/refresh_option.hpp"
-#include "tolvo/config/packaging/names.hpp"
+#include "tolvo/config/test_tools.hpp"
 #include "tolvo/errors.hpp"
-#include "tolvo/platform/text.hpp"
 #include "tolvo/venv/virtual_environment.hpp"
 #include "tolvo/wheel/engine.hpp"
 #include "tolvo/wheel/test_selection.hpp"
 #include "tolvo/wheel/wheel_test.hpp"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <iostream>
-#include <set>
+#include <system_error>
 
 namespace tolvo::cli {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-// std::set<std::string> orders by bytes, which for UTF-8 is code point order.
-std::string sorted_list(const std::set<std::string>& names)
-{
-  return platform::join({names.begin(), names.end()}, ", ");
-}
-
-bool has_extra(const config::ProjectConfig& config, std::string_view name)
-{
-  const std::optional<config::Extras> extras = config.extras();
-  return extras && std::any_of(extras->begin(), extras->end(),
-                               [&](const config::ExtraGroup& group) { return group.name == name; });
-}
+// The files from which pip can install the project in a directory.
+constexpr std::array<const char*, 3> PROJECT_FILES = {"pyproject.toml", "setup.py", "setup.cfg"};
 
 } // namespace
 
-std::vector<std::string> validate_extras(const config::ProjectConfig& config, const std::vector<std::string>& extras)
+bool holds_project(const fs::path& directory)
 {
-  std::set<std::string> available;
-  if (const std::optional<config::Extras> groups = config.extras()) {
-    for (const config::ExtraGroup& group : *groups) {
-      available.insert(group.name);
-    }
-  }
-  for (const std::string& name : extras) {
-    if (available.count(name) == 0) {
-      throw ValueError("Unknown extra '" + name + "'. Available: " + sorted_list(available));
-    }
-  }
-  return extras;
+  std::error_code error;
+  return std::any_of(PROJECT_FILES.begin(), PROJECT_FILES.end(),
+                     [&](const char* name) { return fs::exists(directory / name, error); });
 }
 
-RequirementNames classify_requirement_names(const config::ProjectConfig& config, const std::vector<std::string>& names)
+std::vector<std::string> pytest_arguments(const std::optional<std::string>& path, bool tests_directory,
+                                          const std::vector<std::string>& passed)
 {
-  const std::optional<config::DependencyGroups> groups = config.dependency_groups();
-  if (!groups) {
-    return {validate_extras(config, names), {}};
+  std::vector<std::string> command{"-um", "pytest", "-vv"};
+  if (path) {
+    command.push_back(*path);
+  } else if (tests_directory) {
+    command.emplace_back("tests/");
   }
-  std::set<std::string> extras;
-  if (const std::optional<config::Extras> defined = config.extras()) {
-    for (const config::ExtraGroup& group : *defined) {
-      extras.insert(group.name);
-    }
-  }
-  RequirementNames classified;
-  for (const std::string& name : names) {
-    if (extras.count(name) != 0) {
-      classified.extras.push_back(name);
-    } else if (config::find_dependency_group(*groups, name) != nullptr) {
-      classified.groups.push_back(name);
-    } else {
-      std::set<std::string> group_names;
-      for (const config::DependencyGroup& group : *groups) {
-        group_names.insert(group.name);
-      }
-      throw ValueError("Unknown extra or dependency group '" + name + "'. Extras: " + sorted_list(extras) +
-                       ". Dependency groups: " + sorted_list(group_names));
-    }
-  }
-  return classified;
-}
-
-bool test_tools_from_group(const config::ProjectConfig& config)
-{
-  const std::optional<config::DependencyGroups> groups = config.dependency_groups();
-  return groups && config::find_dependency_group(*groups, "test") != nullptr && !has_extra(config, "test");
+  command.insert(command.end(), passed.begin(), passed.end());
+  return command;
 }
 
 int cmd_requirements(const Namespace& args, const Parser& /*parser*/)
@@ -93,31 +53,43 @@ int cmd_requirements(const Namespace& args, const Parser& /*parser*/)
   if (!args.list("extras").empty()) {
     names = classify_requirement_names(config, args.list("extras"));
   }
-  venv::get_venv(refresh_mode(args, &config)).install(names.extras, names.groups);
+  venv::get_venv(refresh_mode(args, &config), system_site_packages(&config)).install(names.extras, names.groups);
   return 0;
 }
 
 int cmd_test(const Namespace& args, const Parser& parser)
 {
   if (args.flag("wheel")) {
-    const std::optional<std::string> path =
-      wheel::container_test_path(args.str("path"), std::filesystem::current_path());
+    // The container's copy of the project always has tests/, so that is
+    // the default there.
+    const std::string given = args.opt("path").value_or("tests/");
+    const std::optional<std::string> path = wheel::container_test_path(given, std::filesystem::current_path());
     if (!path) {
       parser.command("test").error("argument path: with --wheel the tests run from a copy of " +
                                    std::string(wheel::CONTAINER_TESTS_DIR) + "/, so PATH must lie inside it: '" +
-                                   args.str("path") + "'");
+                                   given + "'");
     }
     wheel::test_manylinux_wheel(std::nullopt, args.str("arch"), args.str("libc"), args.str("python"), args.opt("setup"),
                                 wheel::TestSelection{*path, args.list("pytest_args")});
     return 0;
   }
+  // Without a project here, pip would fail only after the environment was
+  // made; nothing is created or run.
+  const fs::path here = fs::current_path();
+  if (!holds_project(here)) {
+    throw NotFoundError("no project in " + here.string() + ": no pyproject.toml, setup.py or setup.cfg");
+  }
   const std::optional<config::ProjectConfig> project = find_project();
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
-  venv.ensure_test_tools(project && test_tools_from_group(*project));
-  std::vector<std::string> command{"-um", "pytest", "-vv", args.has("path") ? args.str("path") : std::string("tests/")};
-  const std::vector<std::string>& passed = args.list("pytest_args");
-  command.insert(command.end(), passed.begin(), passed.end());
-  const int returncode = venv.run(command).returncode;
+  const config::ProjectConfig* settings = project ? &*project : nullptr;
+  // Settings are checked before the environment is touched.
+  const RequirementNames tools = config::test_tool_names(settings);
+  const venv::RefreshMode mode = refresh_mode(args, settings);
+  const bool system_site = system_site_packages(settings);
+  const venv::VirtualEnvironment venv = venv::get_venv(mode, system_site);
+  venv.ensure_test_tools(tools);
+  std::error_code error;
+  const int returncode =
+    venv.run(pytest_arguments(args.opt("path"), fs::is_directory("tests", error), args.list("pytest_args"))).returncode;
   // A test run ended by a signal reports it the way a shell does.
   return returncode < 0 ? 128 - returncode : returncode;
 }
@@ -125,7 +97,7 @@ int cmd_test(const Namespace& args, const Parser& parser)
 int cmd_status(const Namespace& args, const Parser& /*parser*/)
 {
   const config::ProjectConfig config;
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, &config));
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, &config), system_site_packages(&config));
   // Each line is composed whole before any of it is written, so a failure
   // never leaves half a line behind.
   const std::string name = config.name();

@@ -4,34 +4,29 @@
 
 #include "tolvo/cli/handlers.hpp"
 #include "tolvo/config/pyproject.hpp"
+#include "tolvo/config/requirement_names.hpp"
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tolvo::cli {
 
-/// Returns `extras` unchanged when the project defines every name; throws
-/// ValueError "Unknown extra '<name>'. Available: <sorted names>" at the
-/// first name it does not.
-std::vector<std::string> validate_extras(const config::ProjectConfig& config, const std::vector<std::string>& extras);
+using config::classify_requirement_names;
+using config::RequirementNames;
+using config::validate_extras;
 
-/// The names given to `requirements`, split by what they name.
-struct RequirementNames
-{
-  std::vector<std::string> extras;
-  std::vector<std::string> groups;
-};
+/// Whether `directory` holds a project pip can install: a pyproject.toml,
+/// setup.py or setup.cfg.
+bool holds_project(const std::filesystem::path& directory);
 
-/// Each name as an extra when the project has an extra of exactly that
-/// name, else as a dependency group when it has one of that normalised
-/// name; order and repeats kept. Without a [dependency-groups] table this
-/// is validate_extras. An unknown name throws ValueError listing the
-/// extras and the dependency groups, each sorted.
-RequirementNames classify_requirement_names(const config::ProjectConfig& config, const std::vector<std::string>& names);
-
-/// Whether the test tools come from the "test" dependency group: the
-/// project has one and no "test" extra.
-bool test_tools_from_group(const config::ProjectConfig& config);
+/// The interpreter's arguments of a local test run: pytest, verbose, on
+/// `path` when given, else on "tests/" when `tests_directory` (it is
+/// there), else on nothing, so that pytest's own configuration (testpaths)
+/// or discovery decides; then `passed`, as given.
+std::vector<std::string> pytest_arguments(const std::optional<std::string>& path, bool tests_directory,
+                                          const std::vector<std::string>& passed);
 
 int cmd_requirements(const Namespace& args, const Parser& parser);
 int cmd_test(const Namespace& args, const Parser& parser);

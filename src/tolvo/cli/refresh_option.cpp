@@ -15,6 +15,11 @@ venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfi
   return venv::RefreshMode::always;
 }
 
+bool system_site_packages(const config::ProjectConfig* project)
+{
+  return project == nullptr || project->system_site_packages().value_or(true);
+}
+
 std::optional<config::ProjectConfig> find_project()
 {
   if (const std::optional<std::filesystem::path> path = config::find_pyproject()) {

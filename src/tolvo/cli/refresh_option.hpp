@@ -1,7 +1,9 @@
 #pragma once
 
-// How the handlers learn the refresh mode: `--refresh` on the command line,
-// else `tool.tolvo.refresh` of the project, else "always".
+// How the handlers learn how to keep the environment: the refresh mode from
+// `--refresh` on the command line, else `tool.tolvo.refresh` of the
+// project, else "always"; whether it sees the system site-packages from the
+// project.
 
 #include "tolvo/cli/namespace.hpp"
 #include "tolvo/config/pyproject.hpp"
@@ -14,6 +16,11 @@ namespace tolvo::cli {
 /// The mode for this run; `project` may be none (no pyproject.toml). An
 /// unknown value in the project is a ValueError naming the key.
 venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfig* project);
+
+/// Whether the environment sees the base interpreter's site-packages:
+/// `tool.tolvo.system-site-packages` of the project, else true. A value
+/// that is not a boolean is an AssertionFailure naming the key.
+bool system_site_packages(const config::ProjectConfig* project);
 
 /// The project's configuration when a pyproject.toml governs the working
 /// directory, none otherwise, for the commands that also work without one.

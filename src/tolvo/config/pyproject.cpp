@@ -40,6 +40,31 @@ const toml::table* optional_table(const toml::table& table, std::string_view key
   return node == nullptr ? nullptr : &expect_table(*node, std::string(prefix) + std::string(key));
 }
 
+// `key` of the `tool.tolvo` table, or nullptr when it or any table on the
+// way is absent.
+const toml::node* tolvo_setting(const toml::table& root, std::string_view key)
+{
+  const toml::table* tool = optional_table(root, "tool");
+  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
+  return tolvo == nullptr ? nullptr : tolvo->get(key);
+}
+
+// A list of names under tool.tolvo, strict, unlike requirement lists: a name
+// in another form would only turn into a confusing "unknown" later.
+std::optional<std::vector<std::string>> string_list_setting(const toml::table& root, std::string_view key)
+{
+  const toml::node* node = tolvo_setting(root, key);
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  const std::string where = "tool.tolvo." + std::string(key);
+  std::vector<std::string> names;
+  for (const toml::node& item : expect_array(*node, where)) {
+    names.push_back(expect_string(item, where + "[" + std::to_string(names.size()) + "]"));
+  }
+  return names;
+}
+
 // The pyproject.toml governing the working directory, or a NotFoundError.
 std::filesystem::path _find_pyproject()
 {
@@ -161,6 +186,14 @@ std::optional<std::string> ProjectConfig::requires_python() const
   return expect_string(*value, "project.requires-python");
 }
 
+bool ProjectConfig::has_extra(std::string_view name) const
+{
+  const toml::table* project = optional_table(_data->root, "project");
+  const toml::table* extras =
+    project == nullptr ? nullptr : optional_table(*project, "optional-dependencies", "project.");
+  return extras != nullptr && extras->contains(name);
+}
+
 std::optional<std::vector<std::string>> ProjectConfig::dependencies() const
 {
   const toml::table* project = optional_table(_data->root, "project");
@@ -192,9 +225,7 @@ std::optional<DependencyGroups> ProjectConfig::dependency_groups() const
 
 std::optional<std::string> ProjectConfig::refresh() const
 {
-  const toml::table* tool = optional_table(_data->root, "tool");
-  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
-  const toml::node* node = tolvo == nullptr ? nullptr : tolvo->get("refresh");
+  const toml::node* node = tolvo_setting(_data->root, "refresh");
   if (node == nullptr) {
     return std::nullopt;
   }
@@ -203,19 +234,21 @@ std::optional<std::string> ProjectConfig::refresh() const
 
 std::optional<std::vector<std::string>> ProjectConfig::lint_skip() const
 {
-  const toml::table* tool = optional_table(_data->root, "tool");
-  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
-  const toml::node* node = tolvo == nullptr ? nullptr : tolvo->get("lint-skip");
+  return string_list_setting(_data->root, "lint-skip");
+}
+
+std::optional<std::vector<std::string>> ProjectConfig::test_groups() const
+{
+  return string_list_setting(_data->root, "test-groups");
+}
+
+std::optional<bool> ProjectConfig::system_site_packages() const
+{
+  const toml::node* node = tolvo_setting(_data->root, "system-site-packages");
   if (node == nullptr) {
     return std::nullopt;
   }
-  std::vector<std::string> names;
-  // Strict, unlike requirement lists: a check name in its text form would
-  // only turn into a confusing "unknown check".
-  for (const toml::node& item : expect_array(*node, "tool.tolvo.lint-skip")) {
-    names.push_back(expect_string(item, "tool.tolvo.lint-skip[" + std::to_string(names.size()) + "]"));
-  }
-  return names;
+  return expect_bool(*node, "tool.tolvo.system-site-packages");
 }
 
 } // namespace tolvo::config

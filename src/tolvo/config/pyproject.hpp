@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,9 @@ public:
   /// `project.requires-python`, or none; a missing `project` is tolerated.
   std::optional<std::string> requires_python() const;
 
+  /// Whether `project.optional-dependencies` has a group of exactly this
+  /// name; a missing `project` is tolerated (a setup.py project's).
+  bool has_extra(std::string_view name) const;
   /// `project.dependencies`, or none; a missing `project` is tolerated.
   std::optional<std::vector<std::string>> dependencies() const;
   /// `project.dynamic`, empty when absent; a missing `project` is tolerated.
@@ -74,6 +78,11 @@ public:
   /// `tool.tolvo.lint-skip` as written, or none; `tool` may be absent. Every
   /// item must be a string.
   std::optional<std::vector<std::string>> lint_skip() const;
+  /// `tool.tolvo.test-groups`: the extras and dependency groups that hold
+  /// the test tools, as written, or none; every item must be a string.
+  std::optional<std::vector<std::string>> test_groups() const;
+  /// `tool.tolvo.system-site-packages`, or none; must be a boolean.
+  std::optional<bool> system_site_packages() const;
 
 private:
   struct Document;

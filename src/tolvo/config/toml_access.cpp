@@ -136,6 +136,15 @@ std::string expect_string(const toml::node& node, std::string_view path)
   return text->get();
 }
 
+bool expect_bool(const toml::node& node, std::string_view path)
+{
+  const auto* value = node.as_boolean();
+  if (value == nullptr) {
+    throw AssertionFailure(text_form(node), where(node, path) + " is not a boolean");
+  }
+  return value->get();
+}
+
 // Items are handed on unchecked: strings as they are, anything else in its
 // text form, so that a later requirement parse names the odd value.
 std::vector<std::string> items_of(const toml::array& array)

@@ -28,11 +28,12 @@ const toml::node& required(const toml::table& table, std::string_view key);
 /// `node` (found at `path`) as a table to look `key` up in; TypeError otherwise.
 const toml::table& walk(const toml::node& node, std::string_view path, std::string_view key);
 
-/// `node` (found at `path`) as a table, array or string; AssertionFailure
-/// carrying the value's text form otherwise.
+/// `node` (found at `path`) as a table, array, string or boolean;
+/// AssertionFailure carrying the value's text form otherwise.
 const toml::table& expect_table(const toml::node& node, std::string_view path);
 const toml::array& expect_array(const toml::node& node, std::string_view path);
 std::string expect_string(const toml::node& node, std::string_view path);
+bool expect_bool(const toml::node& node, std::string_view path);
 
 /// The items of `array`: strings as they are, anything else in its text form.
 std::vector<std::string> items_of(const toml::array& array);

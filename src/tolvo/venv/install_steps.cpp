@@ -27,11 +27,22 @@ InstallTarget project_target(const std::vector<std::string>& extras, const std::
   return target;
 }
 
+// The project in the working directory with `extras`, joined as given.
+std::string editable_target(const std::vector<std::string>& extras)
+{
+  return extras.empty() ? "." : ".[" + platform::join(extras, ",") + "]";
+}
+
 } // namespace
 
-InstallStep creation_step(const std::string& path)
+InstallStep creation_step(const std::string& path, bool system_site_packages)
 {
-  return {"Creating virtual environment", {"python", "-m", "venv", "--system-site-packages", "--upgrade", path}};
+  std::vector<std::string> args{"python", "-m", "venv"};
+  if (system_site_packages) {
+    args.emplace_back("--system-site-packages");
+  }
+  args.insert(args.end(), {"--upgrade", path});
+  return {"Creating virtual environment", std::move(args)};
 }
 
 InstallStep ensure_pip_step(const std::string& python)
@@ -49,12 +60,13 @@ InstallStep build_tools_step(const std::string& pip)
   return package_step("Installing build tools", pip, BUILD_TOOLS);
 }
 
-InstallStep test_tools_step(const std::string& pip, bool from_group)
+InstallStep test_tools_step(const std::string& pip, const config::RequirementNames& tools)
 {
-  if (from_group) {
-    return {"Installing test tools", {pip, "install", "-e", ".", "--group", "test"}, project_target({}, {"test"})};
+  std::vector<std::string> args{pip, "install", "-e", editable_target(tools.extras)};
+  for (const std::string& group : tools.groups) {
+    args.insert(args.end(), {"--group", group});
   }
-  return {"Installing test tools", {pip, "install", "-e", ".[test]"}, project_target({"test"}, {})};
+  return {"Installing test tools", std::move(args), project_target(tools.extras, tools.groups)};
 }
 
 InstallStep lint_tools_step(const std::string& pip)
@@ -65,8 +77,7 @@ InstallStep lint_tools_step(const std::string& pip)
 InstallStep requirements_step(const std::string& pip, const std::vector<std::string>& extras,
                               const std::vector<std::string>& groups)
 {
-  const std::string target = extras.empty() ? "." : ".[" + platform::join(extras, ",") + "]";
-  std::vector<std::string> args{pip, "install", "--quiet", "--editable", target};
+  std::vector<std::string> args{pip, "install", "--quiet", "--editable", editable_target(extras)};
   for (const std::string& group : groups) {
     args.insert(args.end(), {"--group", group});
   }

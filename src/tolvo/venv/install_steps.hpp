@@ -4,6 +4,8 @@
 // the user is shown, the argument list that runs and what it installs.
 // Deciding them does no I/O; VirtualEnvironment runs them.
 
+#include "tolvo/config/requirement_names.hpp"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,8 +46,9 @@ struct InstallStep
   bool operator==(const InstallStep&) const = default;
 };
 
-/// The base "python" makes the environment at the absolute `path`.
-InstallStep creation_step(const std::string& path);
+/// The base "python" makes the environment at the absolute `path`, seeing
+/// the base interpreter's site-packages when `system_site_packages`.
+InstallStep creation_step(const std::string& path, bool system_site_packages = true);
 
 /// "Ensuring pip is installed" with the environment's `python`.
 InstallStep ensure_pip_step(const std::string& python);
@@ -56,9 +59,10 @@ InstallStep upgrade_pip_step(const std::string& pip);
 /// The build front end and wheel.
 InstallStep build_tools_step(const std::string& pip);
 
-/// The project in editable mode with its "test" extra, or with its "test"
-/// dependency group when `from_group`.
-InstallStep test_tools_step(const std::string& pip, bool from_group = false);
+/// The project in editable mode with the extras and dependency groups that
+/// hold its test tools (config::test_tool_names): what runs and what is
+/// judged both come from `tools`.
+InstallStep test_tools_step(const std::string& pip, const config::RequirementNames& tools);
 
 /// The lint tools (vulture too, which lint does not run).
 InstallStep lint_tools_step(const std::string& pip);

@@ -2,6 +2,7 @@
 
 #include "tolvo/venv/environment_lock.hpp"
 #include "tolvo/venv/installed.hpp"
+#include "tolvo/venv/pyvenv_cfg.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
 #include "tolvo/venv/refresh_record.hpp"
 #include "tolvo/venv/spinner.hpp"
@@ -108,12 +109,13 @@ struct VirtualEnvironment::LockHolder
   std::optional<EnvironmentLock> lock;
 };
 
-VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode)
+VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode, bool system_site_packages)
   : path(resolve_environment_path(given)),
     python(path + "/bin/python"),
     pip(path + "/bin/pip"),
     m_mode(mode),
-    m_lock(lock_holder(path))
+    m_lock(lock_holder(path)),
+    m_system_site_packages(system_site_packages)
 {}
 
 std::shared_ptr<VirtualEnvironment::LockHolder> VirtualEnvironment::lock_holder(const std::string& path)
@@ -189,13 +191,16 @@ void VirtualEnvironment::ensure() const
 {
   lock();
   if (exists()) {
+    // A changed setting changes the environment in place; the refresh
+    // record, tied to pyvenv.cfg, then no longer counts.
+    match_system_site_packages(path, m_system_site_packages);
     return;
   }
   if (m_mode == RefreshMode::when_needed) {
     // What was recorded of an earlier environment here says nothing of the new one.
     forget_record(path);
   }
-  run_step(creation_step(path));
+  run_step(creation_step(path, m_system_site_packages));
 }
 
 void VirtualEnvironment::ensure_pip() const
@@ -227,9 +232,9 @@ void VirtualEnvironment::ensure_build_tools() const
   run_step(build_tools_step(pip));
 }
 
-void VirtualEnvironment::ensure_test_tools(bool from_group) const
+void VirtualEnvironment::ensure_test_tools(const config::RequirementNames& tools) const
 {
-  run_step(test_tools_step(pip, from_group));
+  run_step(test_tools_step(pip, tools));
 }
 
 void VirtualEnvironment::ensure_lint_tools() const
@@ -271,9 +276,9 @@ platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string
   return platform::run_process(full, {.env = std::move(merged), .capture = options.capture_output});
 }
 
-VirtualEnvironment get_venv(RefreshMode mode)
+VirtualEnvironment get_venv(RefreshMode mode, bool system_site_packages)
 {
-  VirtualEnvironment venv(".venv", mode);
+  VirtualEnvironment venv(".venv", mode, system_site_packages);
   venv.ensure();
   venv.ensure_pip();
   return venv;

@@ -35,8 +35,11 @@ struct RunOptions
 class VirtualEnvironment
 {
 public:
-  /// Derives the three paths; touches nothing (get_venv ensures).
-  explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always);
+  /// Derives the three paths; touches nothing (get_venv ensures). The
+  /// environment sees the base interpreter's site-packages when
+  /// `system_site_packages`.
+  explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always,
+                              bool system_site_packages = true);
 
   /// The absolute, normalised, symlink-resolved environment directory.
   std::string path;
@@ -48,16 +51,16 @@ public:
   /// Whether the directory, its interpreter and its pip all exist.
   bool exists() const;
 
-  /// Creates the environment when it does not exist.
+  /// Creates the environment when it does not exist; an existing one is
+  /// made to see the system site-packages or not, as asked.
   void ensure() const;
   /// Ensures pip is installed, then upgrades it: both every time, or when
   /// needed (pip missing; a new environment, pip just ensured, or the last
   /// upgrade over seven days ago).
   void ensure_pip() const;
   void ensure_build_tools() const;
-  /// The project with its "test" extra, or its "test" dependency group
-  /// when `from_group`.
-  void ensure_test_tools(bool from_group = false) const;
+  /// The project with the extras and dependency groups of its test tools.
+  void ensure_test_tools(const config::RequirementNames& tools) const;
   void ensure_lint_tools() const;
   /// Editable install of the project with `extras`, joined as given, and
   /// the dependency `groups`.
@@ -91,11 +94,13 @@ private:
 
   RefreshMode m_mode;
   std::shared_ptr<LockHolder> m_lock;
+  bool m_system_site_packages;
 };
 
 /// The environment at ".venv" of the working directory, created when
-/// missing, with pip ensured and upgraded as `mode` says.
-VirtualEnvironment get_venv(RefreshMode mode = RefreshMode::always);
+/// missing (or set to see the system site-packages as asked), with pip
+/// ensured and upgraded as `mode` says.
+VirtualEnvironment get_venv(RefreshMode mode = RefreshMode::always, bool system_site_packages = true);
 
 /// `path` made absolute, normalised, and resolved as far as it exists.
 std::string resolve_environment_path(const std::string& path);

@@ -65,12 +65,12 @@ def install(site: str, name: str, version: str, direct_url: dict | None = None) 
             json.dump(direct_url, url)
 
 
-def create(env: str, with_pip: bool) -> None:
+def create(env: str, with_pip: bool, system_site: bool = True) -> None:
     """The configuration and site-packages of a new environment, with the
     bundled pip unless told otherwise."""
     version = os.environ.get("FAKE_PY_VERSION") or DEFAULT_PY_VERSION
     with open(os.path.join(env, "pyvenv.cfg"), "w") as cfg:
-        cfg.write(f"home = /fake\ninclude-system-site-packages = true\nversion = {version}\n")
+        cfg.write(f"home = /fake\ninclude-system-site-packages = {str(system_site).lower()}\nversion = {version}\n")
     site = site_packages(env, version)
     os.makedirs(site, exist_ok=True)
     if with_pip:
