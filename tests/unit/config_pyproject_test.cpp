@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
     ContextCase{"test_groups_string", "[tool.tolvo]\ntest-groups = 'tests'\n", test_groups,
                 "<stream>: 'tool.tolvo.test-groups' is not an array"},
     ContextCase{"test_groups_item_table", "[tool.tolvo]\ntest-groups = ['tests', {a = 1}]\n", test_groups,
-                "<stream>: 'tool.tolvo.test-groups' is not a string"},
+                "<stream>: 'tool.tolvo.test-groups[1]' is not a string"},
     ContextCase{"system_site_string", "[tool.tolvo]\nsystem-site-packages = 'false'\n", system_site,
                 "<stream>: 'tool.tolvo.system-site-packages' is not a boolean"},
     ContextCase{"missing_key_has_none", "", name, ""}),
