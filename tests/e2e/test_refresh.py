@@ -8,13 +8,15 @@ from __future__ import annotations
 import os
 import re
 import shutil
+import signal
 import subprocess
+import time
 from pathlib import Path
 from typing import Callable
 
 import pytest
 
-from conftest import FakeProject, run_tolvo
+from conftest import TOLVO, FakeProject, run_tolvo
 from test_venv_commands import REAL_PYPROJECT, make_real_project
 
 PYPROJECT = """[project]
@@ -39,9 +41,18 @@ TEST_TOOLS = ".venv/bin/pip install -e .[test]"
 PYTEST = ".venv/bin/python -um pytest -vv tests/"
 
 
+# Time stamps tell an edit only once their clock has moved on: tolvo records
+# no fingerprint of a file changed less than a tick before its walk.
+SETTLE = 0.06
+SPEEDUPS = "src/demo/_speedups.c"
+
+
 @pytest.fixture
 def project(fake_project: FakeProject) -> FakeProject:
     fake_project.env["FAKE_ALSO"] = "pytest"  # what the test extra brings in
+    fake_project.env["HOME"] = str(fake_project.root / "home")
+    fake_project.write(SPEEDUPS, "int speed(void) { return 1; }\n")
+    time.sleep(SETTLE)
     return fake_project
 
 
@@ -77,6 +88,23 @@ def edit(path: Path, old: str, new: str) -> None:
     path.write_text(path.read_text().replace(old, new))
 
 
+def failed_install_after_an_edit(project: FakeProject) -> None:
+    edit(project.dir / SPEEDUPS, "return 1", "return 2")
+    result = project.run("test", FAKE_TEST_TOOLS_RC="1")
+    assert result.returncode == 1, result.stderr
+
+
+def interrupted_install_after_an_edit(project: FakeProject) -> None:
+    edit(project.dir / SPEEDUPS, "return 1", "return 2")
+    proc = subprocess.Popen([str(TOLVO), "test"], cwd=project.dir, env={**project.env, "FAKE_TEST_TOOLS_HANG": "1"},
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not any(call.hang for call in project.calls()) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    proc.send_signal(signal.SIGTERM)
+    assert proc.wait(timeout=60) == 143
+
+
 @pytest.mark.parametrize(("change", "expected"), [
     pytest.param(lambda p: p.write("pyproject.toml", PYPROJECT + "# edited\n"), [TEST_TOOLS, FACTS], id="pyproject"),
     pytest.param(lambda p: shutil.rmtree(next(site(p).glob("pytest-*.dist-info"))), [TEST_TOOLS, FACTS],
@@ -87,11 +115,20 @@ def edit(path: Path, old: str, new: str) -> None:
                  [UPGRADE, FACTS, TEST_TOOLS, FACTS], id="interpreter"),
     pytest.param(lambda p: (next(site(p).glob("pip-*.dist-info")) / "METADATA").unlink(), [ENSUREPIP, UPGRADE, FACTS],
                  id="pip"),
+    pytest.param(lambda p: edit(p.dir / SPEEDUPS, "return 1", "return 2"), [TEST_TOOLS, FACTS], id="native-source"),
+    pytest.param(lambda p: p.write("src/demo/_speedups.h", "int speed(void);\n"), [TEST_TOOLS, FACTS],
+                 id="native-header"),
+    pytest.param(lambda p: p.env.update(PYTHONPATH=str(p.root)), [UPGRADE, FACTS, TEST_TOOLS, FACTS], id="pythonpath"),
+    pytest.param(lambda p: (p.root / "home" / ".local" / "lib" / "python3.11" / "site-packages").mkdir(parents=True),
+                 [TEST_TOOLS, FACTS], id="user-site"),
+    pytest.param(failed_install_after_an_edit, [TEST_TOOLS, FACTS], id="failed-install"),
+    pytest.param(interrupted_install_after_an_edit, [TEST_TOOLS, FACTS], id="interrupted-install"),
 ])
 def test_a_change_makes_pip_run_again(project: FakeProject, change: Callable[[FakeProject], object],
                                       expected: list[str]) -> None:
     assert tolvo(project, "test")[0].returncode == 0
     change(project)
+    time.sleep(SETTLE)
     result, calls = tolvo(project, "test")
     assert result.returncode == 0, result.stderr
     assert calls == [*expected, PYTEST]
