@@ -232,3 +232,65 @@ def test_real_pip_in_sync_offline_then_a_changed_dependency(tmp_path: Path) -> N
     # unless pip finds the build back end elsewhere (find-links, a cache).
     assert "Installing test tools...\n" in result.stdout
     assert result.returncode == 1 or "test_answer PASSED" in result.stdout
+
+
+NATIVE_PYPROJECT = """[build-system]
+requires = ["setuptools>=64"]
+build-backend = "setuptools.build_meta"
+
+[project]
+name = "speedy"
+version = "0.3"
+[project.optional-dependencies]
+test = ["pytest"]
+
+[tool.setuptools]
+package-dir = {"" = "src"}
+packages = ["speedy"]
+
+[tool.tolvo]
+refresh = "when-needed"
+"""
+
+NATIVE_SETUP = """from setuptools import Extension, setup
+
+setup(ext_modules=[Extension("speedy._native", ["src/speedy/_native.c"])])
+"""
+
+NATIVE_SOURCE = """#include <Python.h>
+
+static PyObject *value(PyObject *self, PyObject *args) { return PyLong_FromLong(1); }
+
+static PyMethodDef methods[] = {{"value", value, METH_NOARGS, NULL}, {NULL, NULL, 0, NULL}};
+static struct PyModuleDef module = {PyModuleDef_HEAD_INIT, "_native", NULL, -1, methods};
+
+PyMODINIT_FUNC PyInit__native(void) { return PyModule_Create(&module); }
+"""
+
+
+@pytest.mark.real
+def test_real_editable_c_extension_is_rebuilt_when_its_source_changes(tmp_path: Path) -> None:
+    if shutil.which("python") is None or shutil.which("gcc") is None:
+        pytest.skip("needs 'python' and gcc on PATH")
+    work = tmp_path / "speedy"
+    (work / "src" / "speedy").mkdir(parents=True)
+    (work / "src" / "speedy" / "__init__.py").write_text("")
+    (work / "src" / "speedy" / "_native.c").write_text(NATIVE_SOURCE)
+    (work / "tests").mkdir()
+    (work / "tests" / "test_native.py").write_text(
+        "import os\n\nfrom speedy import _native\n\n\ndef test_value():\n"
+        "    assert _native.value() == int(os.environ['EXPECTED'])\n")
+    (work / "setup.py").write_text(NATIVE_SETUP)
+    (work / "pyproject.toml").write_text(NATIVE_PYPROJECT)
+    result = run_tolvo("test", cwd=work, env=dict(os.environ, EXPECTED="1"), timeout=900)
+    assert result.returncode == 0, result.stdout + result.stderr
+    source = work / "src" / "speedy" / "_native.c"
+    source.write_text(NATIVE_SOURCE.replace("PyLong_FromLong(1)", "PyLong_FromLong(2)"))
+    time.sleep(SETTLE)
+    result = run_tolvo("test", cwd=work, env=dict(os.environ, EXPECTED="2"), timeout=900)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "Installing test tools...\n" in result.stdout
+    # The rebuild touched nothing the judgement looks at: in sync again.
+    result = run_tolvo("test", cwd=work, env=dict(os.environ, EXPECTED="2"), timeout=900)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.startswith(UP_TO_DATE)
