@@ -294,3 +294,63 @@ def test_real_editable_c_extension_is_rebuilt_when_its_source_changes(tmp_path: 
     result = run_tolvo("test", cwd=work, env=dict(os.environ, EXPECTED="2"), timeout=900)
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.startswith(UP_TO_DATE)
+
+
+SCM_PYPROJECT = """[build-system]
+requires = ["setuptools>=64", "setuptools-scm>=8"]
+build-backend = "setuptools.build_meta"
+
+[project]
+name = "scmproj"
+dynamic = ["version"]
+dependencies = []
+[project.optional-dependencies]
+test = ["pytest"]
+
+[tool.setuptools]
+packages = ["scmproj"]
+
+[tool.setuptools_scm]
+
+[tool.tolvo]
+refresh = "when-needed"
+"""
+
+
+@pytest.mark.real
+def test_real_version_from_git_follows_head(tmp_path: Path) -> None:
+    if shutil.which("python") is None or shutil.which("git") is None:
+        pytest.skip("needs 'python' and git on PATH")
+    work = tmp_path / "scmproj"
+    (work / "scmproj").mkdir(parents=True)
+    (work / "scmproj" / "__init__.py").write_text("")
+    (work / "tests").mkdir()
+    # What the installed metadata says, as the tests see it.
+    (work / "tests" / "test_version.py").write_text(
+        "from importlib.metadata import version\nfrom pathlib import Path\n\n\ndef test_version():\n"
+        "    Path('seen').write_text(version('scmproj'))\n")
+    (work / ".gitignore").write_text(".venv/\nbuild/\n*.egg-info/\n__pycache__/\nseen\n")
+    (work / "pyproject.toml").write_text(SCM_PYPROJECT)
+
+    def git(*args: str) -> str:
+        return subprocess.run(["git", "-c", "user.name=t", "-c", "user.email=t@example.invalid", *args], cwd=work,
+                              check=True, capture_output=True, text=True).stdout.strip()
+
+    def test_run() -> tuple[str, str]:
+        result = run_tolvo("test", cwd=work, timeout=900)
+        assert result.returncode == 0, result.stdout + result.stderr
+        return result.stdout, (work / "seen").read_text()
+
+    git("init", "-q", "-b", "main")
+    git("add", ".")
+    git("commit", "-q", "-m", "one")
+    _, seen = test_run()
+    assert "+g" + git("rev-parse", "--short", "HEAD") in seen
+    git("pack-refs", "--all")  # the branch is now a packed ref, HEAD unchanged
+    out, seen_again = test_run()
+    assert out.startswith(UP_TO_DATE)
+    assert seen_again == seen
+    git("commit", "-q", "--allow-empty", "-m", "two")
+    out, seen = test_run()
+    assert "Installing test tools...\n" in out
+    assert "+g" + git("rev-parse", "--short", "HEAD") in seen
