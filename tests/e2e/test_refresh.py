@@ -354,3 +354,18 @@ def test_real_version_from_git_follows_head(tmp_path: Path) -> None:
     out, seen = test_run()
     assert "Installing test tools...\n" in out
     assert "+g" + git("rev-parse", "--short", "HEAD") in seen
+
+
+@pytest.mark.parametrize(("settings", "source"), [
+    ('[tool.hatch.version]\npath = "src/demo/__about__.py"\n', "src/demo/__about__.py"),
+    ('[tool.setuptools.dynamic]\nversion = {attr = "demo.__version__"}\n', "src/demo/__init__.py"),
+])
+def test_a_dynamic_version_follows_the_file_it_is_read_from(project: FakeProject, settings: str, source: str) -> None:
+    project.write("pyproject.toml", PYPROJECT.replace('version = "1.0"', 'dynamic = ["version"]') + settings)
+    project.write(source, '__version__ = "1.0"\n')
+    project.write("README.md", "# demo\n")
+    assert tolvo(project, "test")[0].returncode == 0
+    project.write("README.md", "# demo, described\n")
+    assert tolvo(project, "test")[1] == [PYTEST]
+    project.write(source, '__version__ = "1.1"\n')
+    assert tolvo(project, "test")[1] == [TEST_TOOLS, FACTS, PYTEST]

@@ -71,6 +71,12 @@ public:
   std::optional<DependencyGroups> dependency_groups() const;
   /// `tool.tolvo.refresh` as written, or none; `tool` may be absent.
   std::optional<std::string> refresh() const;
+  /// The files, relative to the project, that the build back end's own
+  /// settings read a dynamic version from: hatch's and pdm's `path`,
+  /// setuptools' `file`, and the module of setuptools' `attr` or of a flit
+  /// project, each module in every place it may be (top level or `src/`,
+  /// a module file or a package).
+  std::vector<std::string> version_files() const;
 
 private:
   struct Document;

@@ -201,6 +201,27 @@ bool is_build_input(std::string_view name)
   return one_of(SOURCE_EXTENSIONS, std::string_view(lower, length));
 }
 
+namespace {
+
+void add_contents(ShortHash& hash, const std::string& directory, std::string_view name)
+{
+  hash.add(name);
+  const std::optional<std::string> bytes = platform::read_file_until(directory + "/" + std::string(name));
+  hash.add(bytes ? "present" : "absent");
+  hash.add(bytes ? *bytes : std::string());
+}
+
+} // namespace
+
+std::string files_digest(const std::string& directory, const std::vector<std::string>& files)
+{
+  ShortHash hash;
+  for (const std::string& name : files) {
+    add_contents(hash, directory, name);
+  }
+  return hash.hex();
+}
+
 std::optional<std::string> project_fingerprint(const std::string& directory, std::int64_t now_ns)
 {
   std::string root = directory;
@@ -209,10 +230,7 @@ std::optional<std::string> project_fingerprint(const std::string& directory, std
   }
   ShortHash hash;
   for (std::string_view name : TOP_LEVEL_BUILD_FILES) {
-    hash.add(name);
-    const std::optional<std::string> bytes = platform::read_file_until(root + "/" + std::string(name));
-    hash.add(bytes ? "present" : "absent");
-    hash.add(bytes ? *bytes : std::string());
+    add_contents(hash, root, name);
   }
   InputCollector collector(root, now_ns);
   try {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvo::venv {
 
@@ -34,5 +35,9 @@ std::optional<std::string> project_fingerprint(const std::string& directory, std
 
 /// The same, walked now.
 std::optional<std::string> project_fingerprint(const std::string& directory);
+
+/// A short hash of the bytes of `files` (relative to `directory`), each
+/// present or not: the sources of a dynamic version, which may be any file.
+std::string files_digest(const std::string& directory, const std::vector<std::string>& files);
 
 } // namespace tolvo::venv

@@ -1,5 +1,6 @@
 #include "tolvo/venv/virtual_environment.hpp"
 
+#include "tolvo/errors.hpp"
 #include "tolvo/venv/installed.hpp"
 #include "tolvo/venv/project_fingerprint.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
@@ -8,6 +9,7 @@
 #include "tolvo/venv/sync_check.hpp"
 #include "tolvo/venv/work_tree_head.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -71,7 +73,21 @@ struct ProjectState
 
 ProjectState project_state(const std::string& directory)
 {
-  return {project_fingerprint(directory), work_tree_head(directory)};
+  ProjectState state{project_fingerprint(directory), work_tree_head(directory)};
+  // A dynamic version read from a file of the project changes with it.
+  std::error_code error;
+  if (state.files_hash && std::filesystem::exists(directory + "/pyproject.toml", error)) {
+    try {
+      const config::ProjectConfig project(std::filesystem::path(directory + "/pyproject.toml"));
+      const std::vector<std::string> dynamic = project.dynamic();
+      if (std::find(dynamic.begin(), dynamic.end(), "version") != dynamic.end()) {
+        *state.files_hash += "-" + files_digest(directory, project.version_files());
+      }
+    } catch (const Error&) {
+      // The judgement reads the file again and is unsure of it.
+    }
+  }
+  return state;
 }
 
 std::optional<std::string> recorded(const std::map<std::string, std::string>& values, const std::string& directory)
