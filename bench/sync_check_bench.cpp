@@ -58,11 +58,12 @@ void make_environment(const fs::path& site, const fs::path& project)
 }
 
 // A project of `files` files shaped like a library with a C extension:
-// packages of Python modules, C sources and headers, Cython modules,
-// tests and documentation, its top-level build/ and .venv left out of the
-// count, in a git work tree whose branch is a packed ref. Its version is
-// dynamic, so HEAD is read as well.
-void make_native_project(const fs::path& project, int files)
+// packages of Python modules, C sources and headers, Cython modules (3 in
+// 20 files native, or all of them when `all_native`), tests and
+// documentation, its top-level build/ and .venv left out of the count, in
+// a git work tree whose branch is a packed ref. Its version is dynamic, so
+// HEAD is read as well.
+void make_native_project(const fs::path& project, int files, bool all_native)
 {
   write(project / "pyproject.toml",
         "[project]\nname = \"app\"\ndynamic = [\"version\"]\ndependencies = [\"pkg-0>=1\"]\n"
@@ -71,12 +72,14 @@ void make_native_project(const fs::path& project, int files)
   write(project / ".git" / "HEAD", "ref: refs/heads/main\n");
   write(project / ".git" / "packed-refs", "# pack-refs with: peeled fully-peeled sorted\n"
                                           "9fceb02d0ae598e95dc970b74767f19372d61af8 refs/heads/main\n");
-  constexpr std::array<const char*, 10> KINDS = {".py", ".py", ".py", ".py", ".c", ".h", ".pyx", ".py", ".rst", ".txt"};
+  constexpr std::array<const char*, 20> KINDS = {".c",   ".py", ".py", ".py",  ".py",  ".py", ".py",
+                                                 ".h",   ".py", ".py", ".py",  ".rst", ".py", ".py",
+                                                 ".pyx", ".py", ".py", ".txt", ".py",  ".py"};
   for (int i = 0; i < files - 2; ++i) {
     const int package = i / 40;
     const fs::path folder = package % 5 == 4 ? project / "tests" / ("t" + std::to_string(package))
                                              : project / "src" / "app" / ("m" + std::to_string(package));
-    write(folder / ("f" + std::to_string(i) + KINDS[static_cast<std::size_t>(i) % KINDS.size()]),
+    write(folder / ("f" + std::to_string(i) + (all_native ? ".c" : KINDS[static_cast<std::size_t>(i) % KINDS.size()])),
           "/* " + std::string(static_cast<std::size_t>(200 + i % 700), 'x') + " */\n");
   }
   for (int i = 0; i < 200; ++i) {
@@ -163,7 +166,9 @@ int main()
   const fs::path project = scratch / "project";
   const fs::path native = scratch / "native";
   make_environment(site, project);
-  make_native_project(native, PROJECT_FILES);
+  const fs::path heavy = scratch / "heavy";
+  make_native_project(native, PROJECT_FILES, false);
+  make_native_project(heavy, PROJECT_FILES, true);
   write(site / "app-1.0.dist-info" / "direct_url.json",
         "{\"url\": \"file://" + native.string() + "\", \"dir_info\": {\"editable\": true}}");
   const fs::path native_site = scratch / "native-site";
@@ -185,9 +190,11 @@ int main()
   Figures small;
   Figures large;
   Figures walk;
+  Figures walk_heavy;
   const bool ok = measure(small, [&] { return judged_in_sync(site, project, small_hash, "-"); }) &&
                   measure(large, [&] { return judged_in_sync(native_site, native, large_hash, head); }) &&
-                  measure(walk, [&] { return tolvo::venv::project_fingerprint(native.string()).has_value(); });
+                  measure(walk, [&] { return tolvo::venv::project_fingerprint(native.string()).has_value(); }) &&
+                  measure(walk_heavy, [&] { return tolvo::venv::project_fingerprint(heavy.string()).has_value(); });
   fs::remove_all(scratch);
   if (!ok) {
     return 1;
@@ -197,5 +204,6 @@ int main()
   std::printf("sync_check_project_files %d\n", PROJECT_FILES);
   large.print("sync_check_native");
   walk.print("fingerprint_native");
+  walk_heavy.print("fingerprint_all_native");
   return 0;
 }
