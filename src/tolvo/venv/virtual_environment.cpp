@@ -124,9 +124,14 @@ bool holds(const InstallTarget& target, const RefreshRecord& record, const std::
   if (target.project && std::filesystem::exists(directory + "/pyproject.toml", error)) {
     project.emplace(std::filesystem::path(directory + "/pyproject.toml"));
   }
-  SyncContext context{
-    record.interpreter->markers,          site,       project ? &*project : nullptr,    directory, state.files_hash,
-    recorded(record.projects, directory), state.head, recorded(record.heads, directory)};
+  SyncContext context{.markers = record.interpreter->markers,
+                      .site = site,
+                      .project = project ? &*project : nullptr,
+                      .project_directory = directory,
+                      .files_hash = state.files_hash,
+                      .recorded_files_hash = recorded(record.projects, directory),
+                      .head = state.head,
+                      .recorded_head = recorded(record.heads, directory)};
   return judge_install(target, context).verdict == Verdict::satisfied;
 }
 
