@@ -65,9 +65,18 @@ std::int64_t nanoseconds(const timespec& time)
 
 // A virtual environment of any name: its headers and build files are not
 // the project's.
+constexpr std::string_view ENVIRONMENT_MARK = "pyvenv.cfg";
+
 bool is_environment(int parent_fd, std::string_view name)
 {
-  return ::faccessat(parent_fd, (std::string(name) + "/pyvenv.cfg").c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+  const std::string mark = std::string(name) + "/" + std::string(ENVIRONMENT_MARK);
+  return ::faccessat(parent_fd, mark.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool is_below(std::string_view path, std::string_view directory)
+{
+  return path.size() > directory.size() && path[directory.size()] == '/' &&
+         path.substr(0, directory.size()) == directory;
 }
 
 struct Input
@@ -76,6 +85,8 @@ struct Input
   // Size, modification and change times, inode, device; or all zero for a
   // link that leads nowhere.
   std::array<std::int64_t, 5> status{};
+  // Changed within the tick before the walk.
+  bool fresh = false;
 
   bool operator<(const Input& other) const { return path < other.path; }
 };
@@ -101,15 +112,23 @@ public:
       return platform::WalkAction::pass;
     }
     if (entry.kind == platform::EntryKind::directory) {
-      return skipped_directory(entry) ? platform::WalkAction::pass : platform::WalkAction::descend;
+      return skipped_name(entry) || in_environment(entry) ? platform::WalkAction::pass : platform::WalkAction::descend;
+    }
+    // An environment is told by its mark among its entries, rather than
+    // by asking every directory for one; what was met in it before the
+    // mark is dropped at the end.
+    if (entry.name == ENVIRONMENT_MARK && !top_level(entry)) {
+      const std::string path = entry.path();
+      m_environments.push_back(path.substr(m_root.size() + 1, path.size() - m_root.size() - 2 - entry.name.size()));
+      return platform::WalkAction::pass;
     }
     if (is_build_input(entry.name)) {
       if (!(one_of(TOP_LEVEL_BUILD_FILES, entry.name) && top_level(entry))) {
         add(entry);
       }
     } else if (entry.kind == platform::EntryKind::symlink &&
-               platform::resolves_to_directory_at(entry.parent_fd, std::string(entry.name)) &&
-               !skipped_directory(entry)) {
+               platform::resolves_to_directory_at(entry.parent_fd, std::string(entry.name)) && !skipped_name(entry) &&
+               !is_environment(entry.parent_fd, entry.name)) {
       // The walk does not follow links: what one leads to must be walked
       // as part of the project anyway.
       check_inside(entry.path());
@@ -118,8 +137,21 @@ public:
   }
 
   void uncertain() { m_certain = false; }
-  bool certain() const { return m_certain; }
-  std::vector<Input>& inputs() { return m_inputs; }
+
+  /// The inputs outside environments, sorted; none when uncertain.
+  std::optional<std::vector<Input>> finish()
+  {
+    std::erase_if(m_inputs, [this](const Input& input) {
+      return std::any_of(m_environments.begin(), m_environments.end(),
+                         [&input](const std::string& environment) { return is_below(input.path, environment); });
+    });
+    if (!m_certain || std::any_of(m_inputs.begin(), m_inputs.end(), [](const Input& input) { return input.fresh; })) {
+      return std::nullopt;
+    }
+    // The order of a listing is the file system's; the fingerprint's is not.
+    std::sort(m_inputs.begin(), m_inputs.end());
+    return std::move(m_inputs);
+  }
 
 private:
   // Paths are built only where the answer needs one: most entries need none.
@@ -129,11 +161,20 @@ private:
   }
 
   // A directory, or a link to one, that holds no input of the project's build.
-  bool skipped_directory(const platform::WalkEntry& entry) const
+  bool skipped_name(const platform::WalkEntry& entry) const
   {
     return entry.name.front() == '.' || entry.name == "__pycache__" || entry.name == "node_modules" ||
-           ends_with(entry.name, ".egg-info") || (one_of(TOP_LEVEL_OUTPUTS, entry.name) && top_level(entry)) ||
-           is_environment(entry.parent_fd, entry.name);
+           ends_with(entry.name, ".egg-info") || (one_of(TOP_LEVEL_OUTPUTS, entry.name) && top_level(entry));
+  }
+
+  bool in_environment(const platform::WalkEntry& entry) const
+  {
+    if (m_environments.empty()) {
+      return false;
+    }
+    const std::string path = entry.path().substr(m_root.size() + 1);
+    return std::any_of(m_environments.begin(), m_environments.end(),
+                       [&path](const std::string& environment) { return is_below(path, environment); });
   }
 
   void add(const platform::WalkEntry& entry)
@@ -146,19 +187,16 @@ private:
       if (errno != ENOENT) {
         m_certain = false;
       } else if (entry.kind == platform::EntryKind::symlink) {
-        m_inputs.push_back({std::move(relative), {}});
+        m_inputs.push_back({std::move(relative), {}, false});
       }
       return;
     }
     const std::int64_t changed = nanoseconds(status.st_ctim);
     const std::int64_t tick = status.st_ctim.tv_nsec == 0 ? COARSE_TICK_NS : FINE_TICK_NS;
-    if (changed >= m_now_ns - tick) {
-      m_certain = false;
-      return;
-    }
     m_inputs.push_back({std::move(relative),
                         {status.st_size, nanoseconds(status.st_mtim), changed, static_cast<std::int64_t>(status.st_ino),
-                         static_cast<std::int64_t>(status.st_dev)}});
+                         static_cast<std::int64_t>(status.st_dev)},
+                        changed >= m_now_ns - tick});
   }
 
   void check_inside(const std::string& path)
@@ -180,6 +218,8 @@ private:
   std::int64_t m_now_ns;
   bool m_certain = true;
   std::vector<Input> m_inputs;
+  // Directories found to be environments, relative to the root.
+  std::vector<std::string> m_environments;
 };
 
 } // namespace
@@ -240,13 +280,11 @@ std::optional<std::string> project_fingerprint(const std::string& directory, std
   } catch (const SystemError&) {
     return std::nullopt;
   }
-  if (!collector.certain()) {
+  const std::optional<std::vector<Input>> inputs = collector.finish();
+  if (!inputs) {
     return std::nullopt;
   }
-  // The order of a listing is the file system's; the fingerprint's is not.
-  std::vector<Input>& inputs = collector.inputs();
-  std::sort(inputs.begin(), inputs.end());
-  for (const Input& input : inputs) {
+  for (const Input& input : *inputs) {
     hash.add(input.path);
     hash.add(std::string_view(reinterpret_cast<const char*>(input.status.data()), sizeof input.status));
   }
