@@ -165,6 +165,8 @@ class Case:
 
 LOGS = ("calls.jsonl",)
 VENV = ("project/.venv", "project/.venv/*", *LOGS)
+# The lock that keeps a second tolvo out of .venv is taken before its first step.
+LOCK = ("project/.venv", "project/.venv/tolvo.lock", *LOGS)
 INIT = ("project/pyproject.toml", "project/demo", "project/demo/*", "project/.github", "project/.github/*",
         "project/tests", "project/tests/*")
 INIT_ANSWERS = ("demo", "A demo", "Ann", "ann@example.org", "MIT")
@@ -399,9 +401,9 @@ CAPTURED = {"OUT": "captured out\n", "ERR": "captured err\n"}
 
 
 PROGRAMS_AND_CHILDREN = [
-    Case("no-python-on-path", ("requirements",), 1, "error", "cannot run 'python'", path="empty"),
+    Case("no-python-on-path", ("requirements",), 1, "error", "cannot run 'python'", path="empty", may_change=LOCK),
     Case("python-not-executable", ("status",), 1, "error", "'python': Permission denied",
-         setup=lambda s: (s.bin / "python").chmod(0o644)),
+         setup=lambda s: (s.bin / "python").chmod(0o644), may_change=LOCK),
     Case("venv-without-pip", ("requirements",), 1, "error", ".venv/bin/pip", env={"FAKE_VENV_NO_PIP": "1"},
          may_change=VENV),
     Case("venv-pip-removed", ("lint",), 1, "error", ".venv/bin/pip", setup=lambda s: s.fake_venv(pip=False),
@@ -506,7 +508,7 @@ CLEAN_AND_BUILD = [
     Case("sdist-dist-dangling-link", ("build", "--sdist"), 1, "error", "'dist'",
          setup=lambda s: s.link("dist", s.outside / "absent"), may_change=VENV),
     Case("sdist-read-only-project", ("build", "--sdist"), 1, "error", "'dist': Permission denied",
-         setup=_read_only_with_venv, unprivileged=True, may_change=LOGS),
+         setup=_read_only_with_venv, unprivileged=True, may_change=LOCK),
 ]
 
 

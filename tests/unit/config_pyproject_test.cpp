@@ -318,6 +318,21 @@ TEST(ProjectConfig, NonAsciiAfterALineEndingBackslashIsText)
                            "demo");
 }
 
+TEST(ProjectConfig, VersionFilesAsEachBackEndNamesThem)
+{
+  using Files = std::vector<std::string>;
+  EXPECT_EQ(from_text("[tool.hatch.version]\npath = \"src/app/__about__.py\"\n").version_files(),
+            Files{"src/app/__about__.py"});
+  EXPECT_EQ(from_text("[tool.setuptools.dynamic]\nversion = {file = [\"VERSION\", \"x\"]}\n").version_files(),
+            (Files{"VERSION", "x"}));
+  EXPECT_EQ(from_text("[tool.setuptools.dynamic]\nversion = {attr = \"app.meta.__version__\"}\n").version_files(),
+            (Files{"app/meta.py", "app/meta/__init__.py", "src/app/meta.py", "src/app/meta/__init__.py"}));
+  EXPECT_EQ(
+    from_text("[build-system]\nbuild-backend = \"flit_core.buildapi\"\n[project]\nname = \"my-app\"\n").version_files(),
+    (Files{"my_app.py", "my_app/__init__.py", "src/my_app.py", "src/my_app/__init__.py"}));
+  EXPECT_EQ(from_text("[tool.hatch.version]\nsource = \"vcs\"\n").version_files(), Files{});
+}
+
 TEST(ProjectConfigSearch, FindsTheNearestFileUpward)
 {
   ScopedTempDir dir;

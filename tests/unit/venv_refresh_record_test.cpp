@@ -60,7 +60,8 @@ TEST(RefreshRecord, FactsAndRecordRoundTrip)
   EXPECT_EQ(facts->markers.at("platform_version"), "#1 SMP PREEMPT");
   EXPECT_EQ(facts->site_path,
             (std::vector<std::string>{"/v/lib/python3.12/site-packages", "/usr/lib/python3/dist-packages"}));
-  const RefreshRecord record{"0123456789abcdef", 1'700'000'000, facts, {{"/p/my project", "feed"}}};
+  const RefreshRecord record{
+    "0123456789abcdef", 1'700'000'000, facts, {{"/p/my project", "feed"}}, {{"/p/my project", "unborn:refs/heads/x"}}};
   EXPECT_EQ(parse_record(format_record(record)), record);
 }
 
@@ -70,11 +71,12 @@ TEST(RefreshRecord, AnythingIncompleteOrForeignIsRefused)
   EXPECT_FALSE(parse_interpreter_facts(FACTS.substr(FACTS.find("marker os_name"))));
   EXPECT_FALSE(parse_interpreter_facts(FACTS + nul("|exec x")));
   EXPECT_FALSE(parse_interpreter_facts(FACTS + nul("|site /a\nb")));
-  const std::string good = format_record({"abc", 5, std::nullopt, {}});
+  const std::string good = format_record({"abc", 5, std::nullopt, {}, {}});
   EXPECT_TRUE(parse_record(good));
   EXPECT_FALSE(parse_record("tolvo refresh record 2\ntie abc\n"));
   EXPECT_FALSE(parse_record(good + "pip-upgraded soon\n"));
   EXPECT_FALSE(parse_record(good + "marker python_version 3.12\n"));
+  EXPECT_FALSE(parse_record(good + "head 0123abcd\n"));
   EXPECT_FALSE(parse_record(good.substr(0, good.size() - 1)));
   EXPECT_NE(environment_tie("version = 3.12.1\n", {{"HOME", "/root"}}),
             environment_tie("version = 3.12.2\n", {{"HOME", "/root"}}));

@@ -26,6 +26,9 @@ test-group = ["pytest"]
 loop = [{include-group = "loop"}]
 )";
 
+// The commit recorded at the project's install.
+const std::string HEAD_THEN = "9fceb02d0ae598e95dc970b74767f19372d61af8";
+
 // A small environment: the venv's own site-packages and the system one it
 // sees, the project in a directory whose name needs percent-encoding.
 class Environment
@@ -35,9 +38,7 @@ public:
   {
     project = temp.path() / "my proj";
     std::filesystem::create_directories(project);
-    const std::string url = "file://" + (temp.path() / "my%20proj").string();
-    dist("site", "app", "1.0", {"Requires-Dist: requests>=2", "Requires-Dist: six"},
-         R"({"url": ")" + url + R"(", "dir_info": {"editable": true}})");
+    dist("site", "app", "1.0", {"Requires-Dist: requests>=2", "Requires-Dist: six"}, editable_url());
     dist("site", "requests", "2.31.0",
          {"Requires-Dist: urllib3<3,>=1.21.1", "Requires-Dist: idna",
           "Requires-Dist: PySocks!=1.5.7,>=1.5.6; extra == \"socks\"", "Provides-Extra: socks"});
@@ -50,6 +51,12 @@ public:
     dist("system", "six", "1.16.0");
     dist("system", "cyc-a", "1.0", {"Requires-Dist: cyc_b", "Requires-Dist: six; extra == 'X'", "Provides-Extra: X"});
     dist("system", "cyc-b", "1.0", {"Requires-Dist: Cyc.A[x]"});
+  }
+
+  /// The direct_url.json of an editable install from the project.
+  std::string editable_url() const
+  {
+    return R"({"url": "file://)" + (temp.path() / "my%20proj").string() + R"(", "dir_info": {"editable": true}})";
   }
 
   /// Writes a dist-info folder with a METADATA whose body (after the blank
@@ -70,17 +77,21 @@ public:
     }
   }
 
-  Judgement judge(const InstallTarget& target, const std::string& pyproject, const std::optional<std::string>& recorded)
+  Judgement judge(const InstallTarget& target, const std::string& pyproject, const std::optional<std::string>& recorded,
+                  const std::optional<std::string>& recorded_head)
   {
     std::istringstream stream(pyproject);
     const config::ProjectConfig config(stream);
     SitePackages site({(temp.path() / "site").string(), (temp.path() / "system").string()});
-    SyncContext context{LINUX_CPYTHON_311, site, &config, project.string(), "hash-now", recorded};
+    SyncContext context{LINUX_CPYTHON_311, site, &config, project.string(), files_hash, recorded, head, recorded_head};
     return judge_install(target, context);
   }
 
   ScopedTempDir temp;
   std::filesystem::path project;
+  /// The project's fingerprint and HEAD as the run sees them.
+  std::optional<std::string> files_hash = "hash-now";
+  std::optional<std::string> head = HEAD_THEN;
 };
 
 InstallTarget project(std::vector<std::string> extras, std::vector<std::string> groups = {})
@@ -109,6 +120,7 @@ struct SyncCase
   std::function<void(Environment&)> change = AS_IS;
   std::string pyproject = PYPROJECT;
   std::optional<std::string> recorded = "hash-now";
+  std::optional<std::string> recorded_head = HEAD_THEN;
 };
 
 void PrintTo(const SyncCase& tested, std::ostream* out)
@@ -123,7 +135,8 @@ TEST_P(SyncCheck, JudgesAsAnInstallerWould)
 {
   Environment environment;
   GetParam().change(environment);
-  const Judgement judged = environment.judge(GetParam().target, GetParam().pyproject, GetParam().recorded);
+  const Judgement judged =
+    environment.judge(GetParam().target, GetParam().pyproject, GetParam().recorded, GetParam().recorded_head);
   EXPECT_EQ(judged.verdict, GetParam().expected) << judged.reason;
   EXPECT_EQ(judged.reason.empty(), GetParam().expected == Verdict::satisfied) << judged.reason;
 }
@@ -132,6 +145,8 @@ std::string with(std::string text, const std::string& from, const std::string& t
 {
   return text.replace(text.find(from), from.size(), to);
 }
+
+const std::string DYNAMIC_VERSION = with(PYPROJECT, "version = \"1.0\"", "dynamic = [\"version\"]");
 
 INSTANTIATE_TEST_SUITE_P(
   Table, SyncCheck,
@@ -158,8 +173,35 @@ INSTANTIATE_TEST_SUITE_P(
                e.dist("site", "app", "1.0", {}, R"({"url": "file:///elsewhere", "dir_info": {"editable": true}})");
              }},
     SyncCase{"no_install_on_record", project({}), Verdict::unsure, AS_IS, PYPROJECT, std::nullopt},
-    SyncCase{"dynamic_version", project({}), Verdict::unsure, AS_IS,
-             with(PYPROJECT, "version = \"1.0\"", "dynamic = [\"version\"]")},
+    SyncCase{"dynamic_version_at_the_recorded_commit", project({"test"}), Verdict::satisfied,
+             [](Environment& e) {
+               std::filesystem::remove_all(e.temp.path() / "site" / "app-1.0.dist-info");
+               e.dist("site", "app", "1.1.dev3+g9fceb02", {}, e.editable_url());
+             },
+             DYNAMIC_VERSION},
+    SyncCase{"dynamic_version_outside_a_work_tree", project({}), Verdict::satisfied,
+             [](Environment& e) { e.head = "-"; }, DYNAMIC_VERSION, "hash-now", "-"},
+    SyncCase{"dynamic_version_head_moved", project({}), Verdict::unsatisfied,
+             [](Environment& e) { e.head = "1e2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b7c8d9e0f"; }, DYNAMIC_VERSION},
+    SyncCase{"dynamic_version_work_tree_made", project({}), Verdict::unsatisfied, AS_IS, DYNAMIC_VERSION, "hash-now",
+             "-"},
+    SyncCase{"dynamic_version_head_unreadable", project({}), Verdict::unsure,
+             [](Environment& e) { e.head = std::nullopt; }, DYNAMIC_VERSION},
+    SyncCase{"dynamic_version_no_head_on_record", project({}), Verdict::unsure, AS_IS, DYNAMIC_VERSION, "hash-now",
+             std::nullopt},
+    SyncCase{
+      "dynamic_version_not_editable", project({}), Verdict::unsatisfied,
+      [](Environment& e) { e.dist("site", "app", "1.0", {}, R"({"url": "file:///elsewhere", "dir_info": {}})"); },
+      DYNAMIC_VERSION},
+    SyncCase{"fingerprint_unavailable", project({}), Verdict::unsure,
+             [](Environment& e) { e.files_hash = std::nullopt; }},
+    SyncCase{"dependency_whose_marker_applies_is_absent", packages({"pytest"}), Verdict::unsatisfied,
+             [](Environment& e) {
+               e.dist("site", "pytest", "8.0.0",
+                      {"Requires-Dist: iniconfig", "Requires-Dist: exceptiongroup>=1; python_version < \"3.12\""});
+             }},
+    SyncCase{"project_dependency_whose_marker_applies_is_absent", project({}), Verdict::unsatisfied, AS_IS,
+             with(PYPROJECT, "\"six\"]", "\"six\", \"tomli; python_full_version >= '3.11.1'\"]")},
     SyncCase{"dynamic_dependencies", project({}), Verdict::unsure, AS_IS,
              with(PYPROJECT, "dependencies = [\"requests>=2\", \"six\"]", "dynamic = [\"dependencies\"]")},
     SyncCase{"include_cycle", project({}, {"loop"}), Verdict::unsure},

@@ -83,6 +83,12 @@ public:
   std::optional<std::vector<std::string>> test_groups() const;
   /// `tool.tolvo.system-site-packages`, or none; must be a boolean.
   std::optional<bool> system_site_packages() const;
+  /// The files, relative to the project, that the build back end's own
+  /// settings read a dynamic version from: hatch's and pdm's `path`,
+  /// setuptools' `file`, and the module of setuptools' `attr` or of a flit
+  /// project, each module in every place it may be (top level or `src/`,
+  /// a module file or a package).
+  std::vector<std::string> version_files() const;
 
 private:
   struct Document;

@@ -38,9 +38,10 @@ ReadFailure read_into(const std::string& path, std::string_view terminator, std:
     ::close(fd);
     return {EINVAL, false};
   }
-  if (error == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    error = errno;
-  }
+  // A regular file reads alike with or without O_NONBLOCK; the flag is
+  // cleared only if a read says otherwise, which saves two system calls on
+  // each of the many small files a judgement reads.
+  bool blocking = false;
   char buffer[65536];
   while (error == 0) {
     const ssize_t count = ::read(fd, buffer, sizeof buffer);
@@ -52,6 +53,11 @@ ReadFailure read_into(const std::string& path, std::string_view terminator, std:
       }
     } else if (count == 0) {
       break;
+    } else if (errno == EAGAIN && !blocking) {
+      blocking = true;
+      if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        error = errno;
+      }
     } else if (errno != EINTR) {
       error = errno;
     }

@@ -2,6 +2,7 @@
 
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/read_file.hpp"
+#include "tolvo/venv/short_hash.hpp"
 
 #include <array>
 #include <cerrno>
@@ -20,32 +21,6 @@ constexpr std::string_view VERSION_LINE = "tolvo refresh record 1";
 // Variables that move the interpreter's site path (or the user site in it).
 constexpr std::array<const char*, 6> TIE_VARIABLES = {"PYTHONPATH",     "PYTHONHOME",     "PYTHONNOUSERSITE",
                                                       "PYTHONUSERBASE", "PYTHONSAFEPATH", "HOME"};
-
-constexpr std::array<std::string_view, 3> PROJECT_FILES = {"pyproject.toml", "setup.py", "setup.cfg"};
-
-// FNV-1a, 64 bits: the record detects change, it guards against no one.
-class Hash
-{
-public:
-  void add(std::string_view bytes)
-  {
-    for (const char c : bytes) {
-      m_value = (m_value ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-    }
-    // A separator, so that ("ab", "c") and ("a", "bc") differ.
-    m_value = (m_value ^ 0xffU) * 1099511628211ULL;
-  }
-
-  std::string hex() const
-  {
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(m_value));
-    return text;
-  }
-
-private:
-  std::uint64_t m_value = 14695981039346656037ULL;
-};
 
 std::string record_path(const std::string& venv_path)
 {
@@ -73,6 +48,9 @@ std::string format_record(const RefreshRecord& record)
   }
   for (const auto& [directory, hash] : record.projects) {
     text += "project " + hash + " " + directory + "\n";
+  }
+  for (const auto& [directory, head] : record.heads) {
+    text += "head " + head + " " + directory + "\n";
   }
   return text;
 }
@@ -105,12 +83,13 @@ std::optional<RefreshRecord> parse_record(std::string_view text)
         return std::nullopt;
       }
       record.pip_upgraded = seconds;
-    } else if (key == "project") {
+    } else if (key == "project" || key == "head") {
       const std::size_t blank = rest.find(' ');
-      if (blank == std::string_view::npos || blank + 1 == rest.size()) {
+      if (blank == 0 || blank == std::string_view::npos || blank + 1 == rest.size()) {
         return std::nullopt;
       }
-      record.projects[std::string(rest.substr(blank + 1))] = std::string(rest.substr(0, blank));
+      (key == "project" ? record.projects : record.heads)[std::string(rest.substr(blank + 1))] =
+        std::string(rest.substr(0, blank));
     } else if (!add_interpreter_fact(facts, line)) {
       return std::nullopt;
     }
@@ -130,7 +109,7 @@ std::optional<RefreshRecord> parse_record(std::string_view text)
 std::string environment_tie(std::string_view pyvenv_cfg,
                             const std::vector<std::pair<std::string, std::optional<std::string>>>& variables)
 {
-  Hash hash;
+  ShortHash hash;
   hash.add(pyvenv_cfg);
   for (const auto& [name, value] : variables) {
     hash.add(name);
@@ -153,18 +132,6 @@ std::optional<std::string> current_tie(const std::string& venv_path)
   return environment_tie(*cfg, variables);
 }
 
-std::string project_files_hash(const std::string& directory)
-{
-  Hash hash;
-  for (std::string_view name : PROJECT_FILES) {
-    hash.add(name);
-    const std::optional<std::string> bytes = platform::read_file_until(directory + "/" + std::string(name));
-    hash.add(bytes ? "present" : "absent");
-    hash.add(bytes ? *bytes : std::string());
-  }
-  return hash.hex();
-}
-
 std::optional<RefreshRecord> load_record(const std::string& venv_path)
 {
   const std::optional<std::string> text = platform::read_file_until(record_path(venv_path));
@@ -177,13 +144,16 @@ std::optional<RefreshRecord> load_record(const std::string& venv_path)
 
 void save_record(const std::string& venv_path, const RefreshRecord& record)
 {
-  for (const auto& [directory, hash] : record.projects) {
-    if (directory.find('\n') != std::string::npos) {
-      // Not representable; a record without it makes the next run unsure.
-      RefreshRecord kept = record;
-      kept.projects.erase(directory);
-      save_record(venv_path, kept);
-      return;
+  for (const auto* directories : {&record.projects, &record.heads}) {
+    for (const auto& [directory, value] : *directories) {
+      if (directory.find('\n') != std::string::npos) {
+        // Not representable; a record without it makes the next run unsure.
+        RefreshRecord kept = record;
+        kept.projects.erase(directory);
+        kept.heads.erase(directory);
+        save_record(venv_path, kept);
+        return;
+      }
     }
   }
   const std::string path = record_path(venv_path);

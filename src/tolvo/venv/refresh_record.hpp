@@ -3,7 +3,7 @@
 // The small record that the when-needed refresh keeps inside the
 // environment: what it learnt from the environment's interpreter (its
 // marker values and site path), when pip was last upgraded, and the state
-// of each project's build files at its last editable install. Tied to the
+// of each project's build inputs and work tree at its last editable install. Tied to the
 // interpreter: a record made for another pyvenv.cfg, or under other
 // variables that move the site path, is worth nothing.
 
@@ -25,8 +25,10 @@ struct RefreshRecord
   /// Seconds since the epoch of the last "Upgrading pip" that tolvo ran.
   std::optional<std::int64_t> pip_upgraded;
   std::optional<InterpreterFacts> interpreter;
-  /// Project directory -> project_files_hash() at its last editable install.
+  /// Project directory -> project_fingerprint() at its last editable install.
   std::map<std::string, std::string> projects;
+  /// Project directory -> work_tree_head() at that install.
+  std::map<std::string, std::string> heads;
 
   bool operator==(const RefreshRecord&) const = default;
 };
@@ -47,10 +49,6 @@ std::string environment_tie(std::string_view pyvenv_cfg,
 /// The tie of the environment at `venv_path` under the tool's own
 /// environment variables; none without a readable pyvenv.cfg.
 std::optional<std::string> current_tie(const std::string& venv_path);
-
-/// A short hash of the project's build files in `directory`:
-/// pyproject.toml, setup.py and setup.cfg, each present or not.
-std::string project_files_hash(const std::string& directory);
 
 /// The record of the environment at `venv_path`, when there is a valid one
 /// made for it as it is now.

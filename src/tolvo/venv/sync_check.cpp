@@ -165,8 +165,9 @@ std::optional<Judgement> project_requirements(const InstallTarget& target, const
   return std::nullopt;
 }
 
-// The project itself: installed in editable mode from here, at its static
-// version, from the build files tolvo last installed it from.
+// The project itself: installed in editable mode from here, from the build
+// inputs and (for a version derived from the VCS) the commit it was last
+// installed from by tolvo, and at its version when that is static.
 std::optional<Judgement> judge_project(const InstallTarget& target, SyncContext& context,
                                        std::vector<std::pair<std::string, std::string>>& requirements)
 {
@@ -174,14 +175,23 @@ std::optional<Judgement> judge_project(const InstallTarget& target, SyncContext&
     return unsure("there is no pyproject.toml");
   }
   const config::ProjectConfig& project = *context.project;
-  if (contains(project.dynamic(), "version")) {
-    return unsure("the project's version is dynamic");
-  }
   if (!context.recorded_files_hash) {
     return unsure("no install of the project by tolvo is on record");
   }
-  if (*context.recorded_files_hash != context.files_hash) {
-    return unsatisfied("the project's build files changed since its install");
+  if (!context.files_hash) {
+    return unsure("the project's build inputs cannot be fingerprinted");
+  }
+  if (*context.recorded_files_hash != *context.files_hash) {
+    return unsatisfied("the project's build files or native sources changed since its install");
+  }
+  const bool dynamic_version = contains(project.dynamic(), "version");
+  if (dynamic_version) {
+    if (!context.head || !context.recorded_head) {
+      return unsure("the commit the project's version may derive from cannot be told");
+    }
+    if (*context.head != *context.recorded_head) {
+      return unsatisfied("HEAD names another commit than at the project's install");
+    }
   }
   const std::string name = project.name();
   const SitePackages::Lookup found = context.site.find(name);
@@ -202,7 +212,7 @@ std::optional<Judgement> judge_project(const InstallTarget& target, SyncContext&
     return unsatisfied(name + " is not installed in editable mode from " + context.project_directory);
   }
   const std::optional<config::Version> have = config::Version::try_parse(installed.metadata.version);
-  if (!have || *have != config::Version(project.version())) {
+  if (!dynamic_version && (!have || *have != config::Version(project.version()))) {
     return unsatisfied(name + " " + installed.metadata.version + " is installed, the project is at " +
                        project.version());
   }

@@ -42,16 +42,22 @@ struct SyncContext
   const config::ProjectConfig* project = nullptr;
   /// The absolute directory pip installs "." from.
   std::string project_directory;
-  /// project_files_hash() now, and at the last editable install by tolvo.
-  std::string files_hash;
+  /// project_fingerprint() now (none when it cannot be taken), and at the
+  /// last editable install by tolvo.
+  std::optional<std::string> files_hash;
   std::optional<std::string> recorded_files_hash;
+  /// work_tree_head() now and at that install; looked at only when the
+  /// project's version is dynamic.
+  std::optional<std::string> head;
+  std::optional<std::string> recorded_head;
 };
 
 /// Satisfied when every requirement of `target`, followed through each
 /// installed distribution's Requires-Dist with the extras asked of it, is
 /// met by an installed distribution (pre-releases admitted), and, for the
 /// project, when it is installed in editable mode from
-/// `project_directory`, at its static version, from unchanged build files.
+/// `project_directory` with an unchanged fingerprint, at its static
+/// version, or, for a dynamic version, from the same commit.
 Judgement judge_install(const InstallTarget& target, SyncContext& context);
 
 /// Whether pip should be upgraded, given the last upgrade (seconds since

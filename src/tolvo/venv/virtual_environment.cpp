@@ -1,13 +1,17 @@
 #include "tolvo/venv/virtual_environment.hpp"
 
+#include "tolvo/errors.hpp"
 #include "tolvo/venv/environment_lock.hpp"
 #include "tolvo/venv/installed.hpp"
+#include "tolvo/venv/project_fingerprint.hpp"
 #include "tolvo/venv/pyvenv_cfg.hpp"
 #include "tolvo/venv/quiet_runner.hpp"
 #include "tolvo/venv/refresh_record.hpp"
 #include "tolvo/venv/spinner.hpp"
 #include "tolvo/venv/sync_check.hpp"
+#include "tolvo/venv/work_tree_head.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -61,9 +65,53 @@ std::optional<RefreshRecord> refreshed_record(const std::string& venv_path, cons
   return updated;
 }
 
+// What the judgement of a project compares with the record: its
+// fingerprint and HEAD, taken before pip reads the files, so that an edit
+// during the install is seen next time.
+struct ProjectState
+{
+  std::optional<std::string> files_hash;
+  std::optional<std::string> head;
+};
+
+ProjectState project_state(const std::string& directory)
+{
+  ProjectState state{project_fingerprint(directory), work_tree_head(directory)};
+  // A dynamic version read from a file of the project changes with it.
+  std::error_code error;
+  if (state.files_hash && std::filesystem::exists(directory + "/pyproject.toml", error)) {
+    try {
+      const config::ProjectConfig project(std::filesystem::path(directory + "/pyproject.toml"));
+      const std::vector<std::string> dynamic = project.dynamic();
+      if (std::find(dynamic.begin(), dynamic.end(), "version") != dynamic.end()) {
+        *state.files_hash += "-" + files_digest(directory, project.version_files());
+      }
+    } catch (const Error&) {
+      // The judgement reads the file again and is unsure of it.
+    }
+  }
+  return state;
+}
+
+std::optional<std::string> recorded(const std::map<std::string, std::string>& values, const std::string& directory)
+{
+  const auto found = values.find(directory);
+  return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
+void set_or_erase(std::map<std::string, std::string>& values, const std::string& directory,
+                  const std::optional<std::string>& value)
+{
+  if (value) {
+    values[directory] = *value;
+  } else {
+    values.erase(directory);
+  }
+}
+
 // Whether a facts-bearing record says that the environment holds `target`.
 bool holds(const InstallTarget& target, const RefreshRecord& record, const std::string& directory,
-           const std::string& files_hash)
+           const ProjectState& state)
 {
   if (!record.interpreter) {
     return false;
@@ -79,13 +127,14 @@ bool holds(const InstallTarget& target, const RefreshRecord& record, const std::
   if (target.project && std::filesystem::exists(directory + "/pyproject.toml", error)) {
     project.emplace(std::filesystem::path(directory + "/pyproject.toml"));
   }
-  const auto recorded = record.projects.find(directory);
-  SyncContext context{record.interpreter->markers,
-                      site,
-                      project ? &*project : nullptr,
-                      directory,
-                      files_hash,
-                      recorded == record.projects.end() ? std::nullopt : std::optional<std::string>(recorded->second)};
+  SyncContext context{.markers = record.interpreter->markers,
+                      .site = site,
+                      .project = project ? &*project : nullptr,
+                      .project_directory = directory,
+                      .files_hash = state.files_hash,
+                      .recorded_files_hash = recorded(record.projects, directory),
+                      .head = state.head,
+                      .recorded_head = recorded(record.heads, directory)};
   return judge_install(target, context).verdict == Verdict::satisfied;
 }
 
@@ -170,18 +219,19 @@ void VirtualEnvironment::run_step(const InstallStep& step) const
     return;
   }
   const std::string directory = std::filesystem::current_path().string();
-  // Taken before pip reads the files, so that an edit during the install
-  // is seen next time.
-  const std::string files_hash = step.target.project ? project_files_hash(directory) : std::string();
+  const ProjectState state = step.target.project ? project_state(directory) : ProjectState{};
   std::optional<RefreshRecord> record = load_record(path);
-  if (record && holds(step.target, *record, directory, files_hash)) {
+  if (record && holds(step.target, *record, directory, state)) {
     run_or_skip(step, true);
     return;
   }
+  // A failed or interrupted step throws here: the record keeps what it
+  // said of the last install that succeeded.
   run_or_skip(step, false);
   if (std::optional<RefreshRecord> updated = refreshed_record(path, python, std::move(record))) {
     if (step.target.project) {
-      updated->projects[directory] = files_hash;
+      set_or_erase(updated->projects, directory, state.files_hash);
+      set_or_erase(updated->heads, directory, state.head);
     }
     save_record(path, *updated);
   }

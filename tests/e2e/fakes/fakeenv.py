@@ -104,7 +104,8 @@ def pip_install(program: str, args: list[str]) -> None:
 
 def interpreter_facts(program: str) -> str:
     """The answer of the environment's interpreter to tolvo's facts script:
-    its marker values and the site path that exists, joined by NULs."""
+    its marker values, the site path that exists and, with HOME set, the user
+    site (watched while it does not exist), joined by NULs."""
     env = environment(program)
     version = py_version(env) or os.environ.get("FAKE_PY_VERSION") or DEFAULT_PY_VERSION
     uname = os.uname()
@@ -116,4 +117,7 @@ def interpreter_facts(program: str) -> str:
     site = site_packages(env, version)
     if os.path.isdir(site):
         out.append("site " + site)
+    if "HOME" in os.environ:  # the user site joins the path once it exists
+        user = site_packages(os.path.join(os.environ["HOME"], ".local"), version)
+        out.append(("site " if os.path.isdir(user) else "watch ") + user)
     return "\0".join(out)
