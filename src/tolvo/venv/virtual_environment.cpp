@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <ostream>
 #include <system_error>
+#include <utility>
 
 namespace tolvo::venv {
 
@@ -99,11 +100,12 @@ std::string resolve_environment_path(const std::string& path)
   return text;
 }
 
-VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode)
+VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode, Installer installer)
   : path(resolve_environment_path(given)),
     python(path + "/bin/python"),
     pip(path + "/bin/pip"),
-    m_mode(mode)
+    m_mode(mode),
+    m_installer(std::move(installer))
 {}
 
 bool VirtualEnvironment::exists() const
@@ -155,14 +157,17 @@ void VirtualEnvironment::ensure() const
     // What was recorded of an earlier environment here says nothing of the new one.
     forget_record(path);
   }
-  run_step(creation_step(path));
+  run_step(creation_step(path, m_installer));
 }
 
 void VirtualEnvironment::ensure_pip() const
 {
+  if (m_installer.kind == InstallerKind::uv) {
+    return;
+  }
   if (m_mode == RefreshMode::always) {
     run_step(ensure_pip_step(python));
-    run_step(upgrade_pip_step(pip));
+    run_step(upgrade_pip_step(install_command()));
     return;
   }
   const bool present = pip_present(path);
@@ -171,10 +176,10 @@ void VirtualEnvironment::ensure_pip() const
   const std::int64_t now = seconds_now();
   // A freshly ensured pip is the interpreter's bundled one, often too old.
   if (present && record && !pip_upgrade_due(record->pip_upgraded, now)) {
-    run_or_skip(upgrade_pip_step(pip), true);
+    run_or_skip(upgrade_pip_step(install_command()), true);
     return;
   }
-  run_or_skip(upgrade_pip_step(pip), false);
+  run_or_skip(upgrade_pip_step(install_command()), false);
   if (std::optional<RefreshRecord> updated = refreshed_record(path, python, std::move(record))) {
     updated->pip_upgraded = now;
     save_record(path, *updated);
@@ -183,22 +188,22 @@ void VirtualEnvironment::ensure_pip() const
 
 void VirtualEnvironment::ensure_build_tools() const
 {
-  run_step(build_tools_step(pip));
+  run_step(build_tools_step(install_command()));
 }
 
 void VirtualEnvironment::ensure_test_tools(bool from_group) const
 {
-  run_step(test_tools_step(pip, from_group));
+  run_step(test_tools_step(install_command(), from_group));
 }
 
 void VirtualEnvironment::ensure_lint_tools() const
 {
-  run_step(lint_tools_step(pip));
+  run_step(lint_tools_step(install_command()));
 }
 
 void VirtualEnvironment::install(const std::vector<std::string>& extras, const std::vector<std::string>& groups) const
 {
-  run_step(requirements_step(pip, extras, groups));
+  run_step(requirements_step(install_command(), extras, groups));
 }
 
 std::optional<std::string> VirtualEnvironment::installed_version(std::string_view name) const
@@ -228,9 +233,9 @@ platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string
   return platform::run_process(full, {.env = std::move(merged), .capture = options.capture_output});
 }
 
-VirtualEnvironment get_venv(RefreshMode mode)
+VirtualEnvironment get_venv(RefreshMode mode, InstallerKind installer)
 {
-  VirtualEnvironment venv(".venv", mode);
+  VirtualEnvironment venv(".venv", mode, find_installer(installer));
   venv.ensure();
   venv.ensure_pip();
   return venv;

@@ -9,6 +9,7 @@
 
 #include "tolvo/platform/process.hpp"
 #include "tolvo/venv/install_steps.hpp"
+#include "tolvo/venv/installer.hpp"
 #include "tolvo/venv/refresh_mode.hpp"
 
 #include <optional>
@@ -34,13 +35,14 @@ class VirtualEnvironment
 {
 public:
   /// Derives the three paths; touches nothing (get_venv ensures).
-  explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always);
+  explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always,
+                              Installer installer = {});
 
   /// The absolute, normalised, symlink-resolved environment directory.
   std::string path;
   /// `path`/bin/python.
   std::string python;
-  /// `path`/bin/pip.
+  /// `path`/bin/pip: looked at, never run (pip runs as a module of `python`).
   std::string pip;
 
   /// Whether the directory, its interpreter and its pip all exist.
@@ -50,7 +52,7 @@ public:
   void ensure() const;
   /// Ensures pip is installed, then upgrades it: both every time, or when
   /// needed (pip missing; a new environment, pip just ensured, or the last
-  /// upgrade over seven days ago).
+  /// upgrade over seven days ago). Nothing under uv, which needs no pip.
   void ensure_pip() const;
   void ensure_build_tools() const;
   /// The project with its "test" extra, or its "test" dependency group
@@ -71,15 +73,18 @@ public:
 
 private:
   void run_step(const InstallStep& step) const;
+  InstallCommand install_command() const { return m_installer.install_command(python); }
   /// Runs `step` behind the spinner, or shows it as up to date.
   void run_or_skip(const InstallStep& step, bool satisfied) const;
 
   RefreshMode m_mode;
+  Installer m_installer;
 };
 
 /// The environment at ".venv" of the working directory, created when
-/// missing, with pip ensured and upgraded as `mode` says.
-VirtualEnvironment get_venv(RefreshMode mode = RefreshMode::always);
+/// missing, with pip ensured and upgraded as `mode` says; `installer` is
+/// found first, so that a missing one leaves everything untouched.
+VirtualEnvironment get_venv(RefreshMode mode = RefreshMode::always, InstallerKind installer = InstallerKind::pip);
 
 /// `path` made absolute, normalised, and resolved as far as it exists.
 std::string resolve_environment_path(const std::string& path);
