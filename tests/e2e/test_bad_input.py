@@ -212,6 +212,8 @@ COMMAND_LINE = [
     usage("surplus-test-path", ("test", "one", "two"), "tolvo test: error: unrecognized arguments: two"),
     usage("positional-to-status", ("status", "extra"), "tolvo status: error: unrecognized arguments: extra"),
     usage("lint-misspelt-fix", ("lint", "--fox"), "tolvo lint: error: unrecognized arguments: --fox"),
+    usage("unknown-installer", ("--installer", "conda", "test"),
+          "tolvo: error: argument --installer: invalid choice: 'conda' (choose from 'pip', 'uv')"),
 ]
 
 
@@ -411,6 +413,14 @@ PROGRAMS_AND_CHILDREN = [
          env=fake_settings("dodgy", SIGNAL="KILL")),
     Case("failing-install-step", ("requirements",), 1, "error", "failed with exit status 3",
          env=fake_settings("install", RC="3", **CAPTURED), may_change=VENV, check=_captured_output_shown),
+    Case("failing-uv-install-step", ("--installer", "uv", "requirements"), 1, "error", "failed with exit status 3",
+         env=fake_settings("install", RC="3", **CAPTURED), may_change=VENV, check=_captured_output_shown),
+    Case("uv-missing", ("--installer", "uv", "test"), 1, "plain",
+         "Error: uv not found on PATH or beside tolvo; install it with 'pip install \"tolvo[uv]\"' or 'pip install uv'",
+         setup=lambda s: (s.bin / "uv").unlink()),
+    Case("installer-setting-unknown", ("requirements",), 1, "error",
+         "pyproject.toml: 'tool.tolvo.installer': unknown installer 'conda' (expected 'pip' or 'uv')",
+         pyproject=GOOD + '[tool.tolvo]\ninstaller = "conda"\n'),
     Case("install-step-killed", ("requirements", "dev"), 1, "error", "died with signal 9",
          env=fake_settings("install", SIGNAL="KILL"), may_change=VENV),
     Case("huge-output-of-failing-step", ("requirements",), 1, "error", "failed with exit status 3",

@@ -2,6 +2,7 @@
 
 #include "tolvo/build/clean.hpp"
 #include "tolvo/build/sdist.hpp"
+#include "tolvo/cli/installer_option.hpp"
 #include "tolvo/cli/refresh_option.hpp"
 #include "tolvo/config/template_diff.hpp"
 #include "tolvo/errors.hpp"
@@ -32,9 +33,11 @@ int cmd_build(const Namespace& args, const Parser& /*parser*/)
   if (args.flag("wheel") || args.flag("native_wheel")) {
     wheel::check_target_values(args.str("arch"), args.str("python"));
   }
-  // The project is read only for its refresh setting.
-  const std::optional<config::ProjectConfig> project = args.opt("refresh") ? std::nullopt : find_project();
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
+  // The project is read only for the settings the command line leaves open.
+  const std::optional<config::ProjectConfig> project =
+    args.opt("refresh") && args.opt("installer") ? std::nullopt : find_project();
+  const config::ProjectConfig* config = project ? &*project : nullptr;
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, config), installer_kind(args, config));
   venv.ensure_build_tools();
   if (args.flag("sdist")) {
     build::build_sdist(venv);
@@ -59,7 +62,8 @@ int cmd_lint(const Namespace& args, const Parser& /*parser*/)
   // The environment comes first, so it is created or refreshed even when
   // no pyproject.toml is found.
   std::optional<config::ProjectConfig> project = find_project();
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
+  const config::ProjectConfig* settings = project ? &*project : nullptr;
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, settings), installer_kind(args, settings));
   const config::ProjectConfig config = project ? std::move(*project) : config::ProjectConfig();
   return lint::run_lint(venv, config, /*fix=*/args.flag("fix"));
 }

@@ -1,5 +1,6 @@
 #include "tolvo/cli/project_commands.hpp"
 
+#include "tolvo/cli/installer_option.hpp"
 #include "tolvo/cli/refresh_option.hpp"
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/errors.hpp"
@@ -90,7 +91,7 @@ int cmd_requirements(const Namespace& args, const Parser& /*parser*/)
   if (!args.list("extras").empty()) {
     names = classify_requirement_names(config, args.list("extras"));
   }
-  venv::get_venv(refresh_mode(args, &config)).install(names.extras, names.groups);
+  venv::get_venv(refresh_mode(args, &config), installer_kind(args, &config)).install(names.extras, names.groups);
   return 0;
 }
 
@@ -102,7 +103,8 @@ int cmd_test(const Namespace& args, const Parser& /*parser*/)
     return 0;
   }
   const std::optional<config::ProjectConfig> project = find_project();
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, project ? &*project : nullptr));
+  const config::ProjectConfig* config = project ? &*project : nullptr;
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, config), installer_kind(args, config));
   venv.ensure_test_tools(project && test_tools_from_group(*project));
   std::vector<std::string> command{"-um", "pytest", "-vv", args.has("path") ? args.str("path") : std::string("tests/")};
   const std::vector<std::string>& passed = args.list("pytest_args");
@@ -115,7 +117,7 @@ int cmd_test(const Namespace& args, const Parser& /*parser*/)
 int cmd_status(const Namespace& args, const Parser& /*parser*/)
 {
   const config::ProjectConfig config;
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, &config));
+  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, &config), installer_kind(args, &config));
   // Each line is composed whole before any of it is written, so a failure
   // never leaves half a line behind.
   const std::string name = config.name();

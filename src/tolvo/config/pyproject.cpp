@@ -201,4 +201,15 @@ std::optional<std::string> ProjectConfig::refresh() const
   return expect_string(*node, "tool.tolvo.refresh");
 }
 
+std::optional<std::string> ProjectConfig::installer() const
+{
+  const toml::table* tool = optional_table(_data->root, "tool");
+  const toml::table* tolvo = tool == nullptr ? nullptr : optional_table(*tool, "tolvo", "tool.");
+  const toml::node* node = tolvo == nullptr ? nullptr : tolvo->get("installer");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  return expect_string(*node, "tool.tolvo.installer");
+}
+
 } // namespace tolvo::config

@@ -71,6 +71,8 @@ public:
   std::optional<DependencyGroups> dependency_groups() const;
   /// `tool.tolvo.refresh` as written, or none; `tool` may be absent.
   std::optional<std::string> refresh() const;
+  /// `tool.tolvo.installer` as written, or none; `tool` may be absent.
+  std::optional<std::string> installer() const;
 
 private:
   struct Document;
