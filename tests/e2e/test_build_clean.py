@@ -18,8 +18,8 @@ def build_tool_lines(venv: str) -> list[str]:
     return [
         f"python -m venv --system-site-packages --upgrade {venv}",
         ".venv/bin/python -um ensurepip",
-        ".venv/bin/pip install --upgrade pip",
-        ".venv/bin/pip install build wheel",
+        ".venv/bin/python -m pip install --upgrade pip",
+        ".venv/bin/python -m pip install build wheel",
     ]
 
 
@@ -52,8 +52,8 @@ def test_build_without_flags_only_ensures_the_build_tools(fake_project: FakeProj
 
 
 def test_sdist_without_an_environment_reports_and_creates_nothing(fake_project: FakeProject) -> None:
-    # The environment loses its pip after the build tools are installed, so
-    # the source build finds no complete environment.
+    # The environment loses its interpreter as the build tools are installed
+    # (pip runs as its module), so the source build finds no complete environment.
     result = fake_project.run("build", "--sdist", FAKE_BUILD_TOOLS_REMOVE_SELF="1")
     assert result.returncode == 1
     assert result.stderr == "Error: Virtual environment not found. Run 'tolvo requirements' first.\n"

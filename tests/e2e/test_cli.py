@@ -18,6 +18,7 @@ def test_top_level_help(tolvo_bin):
     assert result.stderr == ""
     assert result.stdout.startswith(
         "usage: tolvo [-h] [--version] [-C DIRECTORY] [--refresh {always,when-needed}]\n"
+        "             [--installer {pip,uv}]\n"
         "             {requirements,test,build,clean,lint,status,config-diff,init} ...\n\n"
         "A native command-line tool that replaces the Makefile of a Python project.\n\npositional arguments:\n")
     assert "\noptions:\n  -h, --help            show this help message and exit\n" in result.stdout

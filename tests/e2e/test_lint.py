@@ -56,9 +56,9 @@ def test_all_pass_on_a_pipe(fake_project: FakeProject, options: list[str], pypro
     assert result.stderr == ""
     lines = fake_project.lines()
     assert lines[:5] == [f"python -m venv --system-site-packages --upgrade {fake_project.venv}",
-                         ".venv/bin/python -um ensurepip", ".venv/bin/pip install --upgrade pip",
-                         ".venv/bin/pip install ruff vulture basedpyright dodgy pyroma",
-                         f".venv/bin/pip install --quiet --editable {target}"]
+                         ".venv/bin/python -um ensurepip", ".venv/bin/python -m pip install --upgrade pip",
+                         ".venv/bin/python -m pip install ruff vulture basedpyright dodgy pyroma",
+                         f".venv/bin/python -m pip install --quiet --editable {target}"]
     # The checks run at once, in any order; vulture is installed but never run.
     assert sorted(lines[5:]) == [".venv/bin/python -um basedpyright --project=pyproject.toml",
                                  ".venv/bin/python -um dodgy", ".venv/bin/python -um pyroma .",

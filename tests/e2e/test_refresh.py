@@ -35,9 +35,9 @@ refresh = "when-needed"
 
 UP_TO_DATE = "Ensuring pip is installed... up to date\nUpgrading pip... up to date\nInstalling test tools... up to date\n"
 ENSUREPIP = ".venv/bin/python -um ensurepip"
-UPGRADE = ".venv/bin/pip install --upgrade pip"
+UPGRADE = ".venv/bin/python -m pip install --upgrade pip"
 FACTS = ".venv/bin/python -c"
-TEST_TOOLS = ".venv/bin/pip install -e .[test]"
+TEST_TOOLS = ".venv/bin/python -m pip install -e .[test]"
 PYTEST = ".venv/bin/python -um pytest -vv tests/"
 
 
@@ -173,14 +173,14 @@ def test_a_wrong_refresh_value_is_refused(project: FakeProject, args: list[str],
 ])
 def test_dependency_groups_join_the_editable_install(project: FakeProject, args: list[str], install: str) -> None:
     result, calls = tolvo(project, "--refresh", "always", *args)
-    assert ".venv/bin/pip install --quiet " + install in calls, result.stderr
+    assert ".venv/bin/python -m pip install --quiet " + install in calls, result.stderr
 
 
 def test_test_tools_come_from_the_test_group_without_a_test_extra(project: FakeProject) -> None:
     project.write("pyproject.toml", PYPROJECT.replace('test = ["pytest>=8"]\n', ""))
     result, calls = tolvo(project, "test", "tests/unit")
     assert result.returncode == 0, result.stderr
-    from_group = ".venv/bin/pip install -e . --group test"
+    from_group = ".venv/bin/python -m pip install -e . --group test"
     assert from_group in calls
     assert calls[-1] == ".venv/bin/python -um pytest -vv tests/unit"
     # The group includes lint, whose ruff the fake pip did not install.

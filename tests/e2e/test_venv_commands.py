@@ -22,7 +22,7 @@ dev = ["ruff"]
 
 def setup_lines(venv: str, bin_dir: str = ".venv/bin") -> list[str]:
     return [f"python -m venv --system-site-packages --upgrade {venv}", f"{bin_dir}/python -um ensurepip",
-            f"{bin_dir}/pip install --upgrade pip"]
+            f"{bin_dir}/python -m pip install --upgrade pip"]
 
 
 @pytest.mark.parametrize(
@@ -33,7 +33,7 @@ def test_requirements_installs_the_named_extras(fake_project: FakeProject, extra
     result = fake_project.run("requirements", *extras)
     assert result.returncode == 0, result.stderr
     assert fake_project.lines() == [*setup_lines(fake_project.venv),
-                                    f".venv/bin/pip install --quiet --editable {target}"]
+                                    f".venv/bin/python -m pip install --quiet --editable {target}"]
     assert result.stdout == ("Creating virtual environment...\nEnsuring pip is installed...\n"
                              "Upgrading pip...\nInstalling requirements...\n")
 
@@ -44,7 +44,8 @@ def test_venv_is_created_unless_complete(fake_project: FakeProject, venv: str, c
     result = fake_project.run("requirements")
     assert result.returncode == 0, result.stderr
     setup = setup_lines(fake_project.venv)
-    assert fake_project.lines() == (setup if created else setup[1:]) + [".venv/bin/pip install --quiet --editable ."]
+    assert fake_project.lines() == [*(setup if created else setup[1:]),
+                                    ".venv/bin/python -m pip install --quiet --editable ."]
 
 
 def test_failing_quiet_step_shows_its_output_and_stops(fake_project: FakeProject) -> None:
@@ -65,7 +66,7 @@ def test_venv_symlink_points_into_its_target(fake_project: FakeProject, tmp_path
     assert result.returncode == 0, result.stderr
     resolved = target.resolve()
     assert fake_project.lines() == [*setup_lines(str(resolved), f"{resolved}/bin"),
-                                    f"{resolved}/bin/pip install --quiet --editable ."]
+                                    f"{resolved}/bin/python -m pip install --quiet --editable ."]
 
 
 # Without a path and without tests/, pytest's own configuration decides.
@@ -79,7 +80,7 @@ def test_test_runs_pytest_and_returns_its_code(fake_project: FakeProject, rc: in
         fake_project.write("tests/test_demo.py", "def test_demo():\n    pass\n")
     result = fake_project.run("test", *args, FAKE_PYTEST_RC=str(rc))
     assert result.returncode == rc, result.stderr
-    assert fake_project.lines() == [*setup_lines(fake_project.venv), ".venv/bin/pip install -e .[test]",
+    assert fake_project.lines() == [*setup_lines(fake_project.venv), ".venv/bin/python -m pip install -e .[test]",
                                     f".venv/bin/python -um {pytest}"]
     assert "tests ran\n" in result.stdout
 

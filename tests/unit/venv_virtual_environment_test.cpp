@@ -103,7 +103,7 @@ TEST_F(VenvTest, FreshEnvironmentIsCreatedThenPipEnsuredAndUpgraded)
             (std::vector<std::string>{
               (m_dir / "fakebin" / "python").string() + " -m venv --system-site-packages --upgrade " + path,
               path + "/bin/python -um ensurepip",
-              path + "/bin/pip install --upgrade pip",
+              path + "/bin/python -m pip install --upgrade pip",
             }));
 }
 
@@ -113,7 +113,7 @@ TEST_F(VenvTest, CompleteEnvironmentOnlyRunsThePipSteps)
   fs::remove(m_log);
   const VirtualEnvironment venv = tolvo::venv::get_venv();
   EXPECT_EQ(log_lines(),
-            (std::vector<std::string>{venv.python + " -um ensurepip", venv.pip + " install --upgrade pip"}));
+            (std::vector<std::string>{venv.python + " -um ensurepip", venv.python + " -m pip install --upgrade pip"}));
 }
 
 TEST_F(VenvTest, EnvironmentWithoutPipIsCreatedAgain)

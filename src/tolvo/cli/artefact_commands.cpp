@@ -35,7 +35,7 @@ int cmd_build(const Namespace& args, const Parser& /*parser*/)
   // The project is read only for the settings of its environment.
   const std::optional<config::ProjectConfig> project = find_project();
   const config::ProjectConfig* settings = project ? &*project : nullptr;
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, settings), system_site_packages(settings));
+  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, settings));
   venv.ensure_build_tools();
   // The builds change nothing in the environment: another tolvo may use it meanwhile.
   venv.unlock();
@@ -67,7 +67,7 @@ int cmd_lint(const Namespace& args, const Parser& /*parser*/)
     (void)lint::skipped_checks(*project);
   }
   const config::ProjectConfig* settings = project ? &*project : nullptr;
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, settings), system_site_packages(settings));
+  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, settings));
   const config::ProjectConfig config = project ? std::move(*project) : config::ProjectConfig();
   return lint::run_lint(venv, config, /*fix=*/args.flag("fix"));
 }

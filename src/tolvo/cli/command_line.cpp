@@ -14,6 +14,10 @@ Parser build_parser(std::string_view version)
                     "Refresh .venv always (run every install step) or when-needed (skip the steps it already "
                     "satisfies); overrides tool.tolvo.refresh",
                     {"always", "when-needed"});
+  parser.add_option({"--installer"}, "installer", std::monostate{},
+                    "Install into .venv with pip, or with uv (faster on a cold environment); overrides "
+                    "tool.tolvo.installer",
+                    {"pip", "uv"});
   parser.set_command_dest("command");
 
   Parser& requirements = parser.add_command("requirements", "Create .venv and install dependencies");

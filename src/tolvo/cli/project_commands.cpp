@@ -53,7 +53,7 @@ int cmd_requirements(const Namespace& args, const Parser& /*parser*/)
   if (!args.list("extras").empty()) {
     names = classify_requirement_names(config, args.list("extras"));
   }
-  venv::get_venv(refresh_mode(args, &config), system_site_packages(&config)).install(names.extras, names.groups);
+  venv::get_venv(environment_settings(args, &config)).install(names.extras, names.groups);
   return 0;
 }
 
@@ -83,9 +83,7 @@ int cmd_test(const Namespace& args, const Parser& parser)
   const config::ProjectConfig* settings = project ? &*project : nullptr;
   // Settings are checked before the environment is touched.
   const RequirementNames tools = config::test_tool_names(settings);
-  const venv::RefreshMode mode = refresh_mode(args, settings);
-  const bool system_site = system_site_packages(settings);
-  const venv::VirtualEnvironment venv = venv::get_venv(mode, system_site);
+  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, settings));
   venv.ensure_test_tools(tools);
   std::error_code error;
   const int returncode =
@@ -97,7 +95,7 @@ int cmd_test(const Namespace& args, const Parser& parser)
 int cmd_status(const Namespace& args, const Parser& /*parser*/)
 {
   const config::ProjectConfig config;
-  const venv::VirtualEnvironment venv = venv::get_venv(refresh_mode(args, &config), system_site_packages(&config));
+  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, &config));
   // Each line is composed whole before any of it is written, so a failure
   // never leaves half a line behind.
   const std::string name = config.name();

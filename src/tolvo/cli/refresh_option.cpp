@@ -1,5 +1,7 @@
 #include "tolvo/cli/refresh_option.hpp"
 
+#include "tolvo/cli/installer_option.hpp"
+
 namespace tolvo::cli {
 
 venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfig* project)
@@ -18,6 +20,11 @@ venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfi
 bool system_site_packages(const config::ProjectConfig* project)
 {
   return project == nullptr || project->system_site_packages().value_or(true);
+}
+
+venv::EnvironmentSettings environment_settings(const Namespace& args, const config::ProjectConfig* project)
+{
+  return {refresh_mode(args, project), system_site_packages(project), installer_kind(args, project)};
 }
 
 std::optional<config::ProjectConfig> find_project()

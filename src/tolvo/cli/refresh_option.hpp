@@ -8,6 +8,7 @@
 #include "tolvo/cli/namespace.hpp"
 #include "tolvo/config/pyproject.hpp"
 #include "tolvo/venv/refresh_mode.hpp"
+#include "tolvo/venv/virtual_environment.hpp"
 
 #include <optional>
 
@@ -21,6 +22,9 @@ venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfi
 /// `tool.tolvo.system-site-packages` of the project, else true. A value
 /// that is not a boolean is an AssertionFailure naming the key.
 bool system_site_packages(const config::ProjectConfig* project);
+
+/// Everything the command line and the project say of the environment.
+venv::EnvironmentSettings environment_settings(const Namespace& args, const config::ProjectConfig* project);
 
 /// The project's configuration when a pyproject.toml governs the working
 /// directory, none otherwise, for the commands that also work without one.

@@ -295,4 +295,13 @@ std::vector<std::string> ProjectConfig::version_files() const
   return files;
 }
 
+std::optional<std::string> ProjectConfig::installer() const
+{
+  const toml::node* node = tolvo_setting(_data->root, "installer");
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  return expect_string(*node, "tool.tolvo.installer");
+}
+
 } // namespace tolvo::config

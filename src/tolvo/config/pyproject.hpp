@@ -89,6 +89,8 @@ public:
   /// project, each module in every place it may be (top level or `src/`,
   /// a module file or a package).
   std::vector<std::string> version_files() const;
+  /// `tool.tolvo.installer` as written, or none; `tool` may be absent.
+  std::optional<std::string> installer() const;
 
 private:
   struct Document;

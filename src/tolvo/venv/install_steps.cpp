@@ -9,9 +9,10 @@ namespace {
 const std::vector<std::string> BUILD_TOOLS = {"build", "wheel"};
 const std::vector<std::string> LINT_TOOLS = {"ruff", "vulture", "basedpyright", "dodgy", "pyroma"};
 
-InstallStep package_step(const std::string& action, const std::string& pip, const std::vector<std::string>& packages)
+InstallStep package_step(const std::string& action, const InstallCommand& install,
+                         const std::vector<std::string>& packages)
 {
-  std::vector<std::string> args{pip, "install"};
+  std::vector<std::string> args = install;
   args.insert(args.end(), packages.begin(), packages.end());
   InstallTarget target;
   target.packages = packages;
@@ -35,13 +36,22 @@ std::string editable_target(const std::vector<std::string>& extras)
 
 } // namespace
 
-InstallStep creation_step(const std::string& path, bool system_site_packages)
+InstallStep creation_step(const std::string& path, const Installer& installer, bool system_site_packages)
 {
-  std::vector<std::string> args{"python", "-m", "venv"};
+  std::vector<std::string> args;
+  if (installer.kind == InstallerKind::uv) {
+    // --allow-existing: creation also runs over an incomplete environment.
+    args = {installer.uv, "venv", "--seed", "--allow-existing", "--python", installer.base_python};
+  } else {
+    args = {"python", "-m", "venv"};
+  }
   if (system_site_packages) {
     args.emplace_back("--system-site-packages");
   }
-  args.insert(args.end(), {"--upgrade", path});
+  if (installer.kind == InstallerKind::pip) {
+    args.emplace_back("--upgrade");
+  }
+  args.push_back(path);
   return {"Creating virtual environment", std::move(args)};
 }
 
@@ -50,34 +60,38 @@ InstallStep ensure_pip_step(const std::string& python)
   return {"Ensuring pip is installed", {python, "-um", "ensurepip"}};
 }
 
-InstallStep upgrade_pip_step(const std::string& pip)
+InstallStep upgrade_pip_step(const InstallCommand& install)
 {
-  return {"Upgrading pip", {pip, "install", "--upgrade", "pip"}};
+  std::vector<std::string> args = install;
+  args.insert(args.end(), {"--upgrade", "pip"});
+  return {"Upgrading pip", std::move(args)};
 }
 
-InstallStep build_tools_step(const std::string& pip)
+InstallStep build_tools_step(const InstallCommand& install)
 {
-  return package_step("Installing build tools", pip, BUILD_TOOLS);
+  return package_step("Installing build tools", install, BUILD_TOOLS);
 }
 
-InstallStep test_tools_step(const std::string& pip, const config::RequirementNames& tools)
+InstallStep test_tools_step(const InstallCommand& install, const config::RequirementNames& tools)
 {
-  std::vector<std::string> args{pip, "install", "-e", editable_target(tools.extras)};
+  std::vector<std::string> args = install;
+  args.insert(args.end(), {"-e", editable_target(tools.extras)});
   for (const std::string& group : tools.groups) {
     args.insert(args.end(), {"--group", group});
   }
   return {"Installing test tools", std::move(args), project_target(tools.extras, tools.groups)};
 }
 
-InstallStep lint_tools_step(const std::string& pip)
+InstallStep lint_tools_step(const InstallCommand& install)
 {
-  return package_step("Installing lint tools", pip, LINT_TOOLS);
+  return package_step("Installing lint tools", install, LINT_TOOLS);
 }
 
-InstallStep requirements_step(const std::string& pip, const std::vector<std::string>& extras,
+InstallStep requirements_step(const InstallCommand& install, const std::vector<std::string>& extras,
                               const std::vector<std::string>& groups)
 {
-  std::vector<std::string> args{pip, "install", "--quiet", "--editable", editable_target(extras)};
+  std::vector<std::string> args = install;
+  args.insert(args.end(), {"--quiet", "--editable", editable_target(extras)});
   for (const std::string& group : groups) {
     args.insert(args.end(), {"--group", group});
   }

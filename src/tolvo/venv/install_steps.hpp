@@ -2,7 +2,11 @@
 
 // The installation steps of the virtual environment as plain values: what
 // the user is shown, the argument list that runs and what it installs.
-// Deciding them does no I/O; VirtualEnvironment runs them.
+// Deciding them does no I/O; VirtualEnvironment runs them. The package
+// steps take the installer's command up to the packages
+// (Installer::install_command), the same targets under either installer.
+
+#include "tolvo/venv/installer.hpp"
 
 #include "tolvo/config/requirement_names.hpp"
 
@@ -46,30 +50,35 @@ struct InstallStep
   bool operator==(const InstallStep&) const = default;
 };
 
-/// The base "python" makes the environment at the absolute `path`, seeing
-/// the base interpreter's site-packages when `system_site_packages`.
-InstallStep creation_step(const std::string& path, bool system_site_packages = true);
+/// The argument list up to the packages, such as "/p/.venv/bin/python",
+/// "-m", "pip", "install".
+using InstallCommand = std::vector<std::string>;
+
+/// Makes the environment at the absolute `path`: the base "python" with
+/// its venv module, or uv with pip seeded (so that the environment keeps
+/// its pip for the user) from the base interpreter found beforehand.
+InstallStep creation_step(const std::string& path, const Installer& installer = {}, bool system_site_packages = true);
 
 /// "Ensuring pip is installed" with the environment's `python`.
 InstallStep ensure_pip_step(const std::string& python);
 
-/// "Upgrading pip" with the environment's `pip`.
-InstallStep upgrade_pip_step(const std::string& pip);
+/// "Upgrading pip".
+InstallStep upgrade_pip_step(const InstallCommand& install);
 
 /// The build front end and wheel.
-InstallStep build_tools_step(const std::string& pip);
+InstallStep build_tools_step(const InstallCommand& install);
 
 /// The project in editable mode with the extras and dependency groups that
 /// hold its test tools (config::test_tool_names): what runs and what is
 /// judged both come from `tools`.
-InstallStep test_tools_step(const std::string& pip, const config::RequirementNames& tools);
+InstallStep test_tools_step(const InstallCommand& install, const config::RequirementNames& tools);
 
 /// The lint tools (vulture too, which lint does not run).
-InstallStep lint_tools_step(const std::string& pip);
+InstallStep lint_tools_step(const InstallCommand& install);
 
 /// The project in editable mode with `extras`, joined with "," as given,
 /// and each of `groups` as "--group NAME", in order.
-InstallStep requirements_step(const std::string& pip, const std::vector<std::string>& extras,
+InstallStep requirements_step(const InstallCommand& install, const std::vector<std::string>& extras,
                               const std::vector<std::string>& groups = {});
 
 } // namespace tolvo::venv

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <ostream>
 #include <system_error>
+#include <utility>
 
 namespace tolvo::venv {
 
@@ -158,12 +159,14 @@ struct VirtualEnvironment::LockHolder
   std::optional<EnvironmentLock> lock;
 };
 
-VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode, bool system_site_packages)
+VirtualEnvironment::VirtualEnvironment(const std::string& given, RefreshMode mode, Installer installer,
+                                       bool system_site_packages)
   : path(resolve_environment_path(given)),
     python(path + "/bin/python"),
     pip(path + "/bin/pip"),
     m_mode(mode),
     m_lock(lock_holder(path)),
+    m_installer(std::move(installer)),
     m_system_site_packages(system_site_packages)
 {}
 
@@ -250,15 +253,19 @@ void VirtualEnvironment::ensure() const
     // What was recorded of an earlier environment here says nothing of the new one.
     forget_record(path);
   }
-  run_step(creation_step(path, m_system_site_packages));
+  run_step(creation_step(path, m_installer, m_system_site_packages));
 }
 
 void VirtualEnvironment::ensure_pip() const
 {
+  if (m_installer.kind == InstallerKind::uv) {
+    // uv installs without the environment's pip.
+    return;
+  }
   lock();
   if (m_mode == RefreshMode::always) {
     run_step(ensure_pip_step(python));
-    run_step(upgrade_pip_step(pip));
+    run_step(upgrade_pip_step(install_command()));
     return;
   }
   const bool present = pip_present(path);
@@ -267,10 +274,10 @@ void VirtualEnvironment::ensure_pip() const
   const std::int64_t now = seconds_now();
   // A freshly ensured pip is the interpreter's bundled one, often too old.
   if (present && record && !pip_upgrade_due(record->pip_upgraded, now)) {
-    run_or_skip(upgrade_pip_step(pip), true);
+    run_or_skip(upgrade_pip_step(install_command()), true);
     return;
   }
-  run_or_skip(upgrade_pip_step(pip), false);
+  run_or_skip(upgrade_pip_step(install_command()), false);
   if (std::optional<RefreshRecord> updated = refreshed_record(path, python, std::move(record))) {
     updated->pip_upgraded = now;
     save_record(path, *updated);
@@ -279,22 +286,22 @@ void VirtualEnvironment::ensure_pip() const
 
 void VirtualEnvironment::ensure_build_tools() const
 {
-  run_step(build_tools_step(pip));
+  run_step(build_tools_step(install_command()));
 }
 
 void VirtualEnvironment::ensure_test_tools(const config::RequirementNames& tools) const
 {
-  run_step(test_tools_step(pip, tools));
+  run_step(test_tools_step(install_command(), tools));
 }
 
 void VirtualEnvironment::ensure_lint_tools() const
 {
-  run_step(lint_tools_step(pip));
+  run_step(lint_tools_step(install_command()));
 }
 
 void VirtualEnvironment::install(const std::vector<std::string>& extras, const std::vector<std::string>& groups) const
 {
-  run_step(requirements_step(pip, extras, groups));
+  run_step(requirements_step(install_command(), extras, groups));
 }
 
 std::optional<std::string> VirtualEnvironment::installed_version(std::string_view name) const
@@ -326,9 +333,9 @@ platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string
   return platform::run_process(full, {.env = std::move(merged), .capture = options.capture_output});
 }
 
-VirtualEnvironment get_venv(RefreshMode mode, bool system_site_packages)
+VirtualEnvironment get_venv(const EnvironmentSettings& settings)
 {
-  VirtualEnvironment venv(".venv", mode, system_site_packages);
+  VirtualEnvironment venv(".venv", settings.refresh, find_installer(settings.installer), settings.system_site_packages);
   venv.ensure();
   venv.ensure_pip();
   return venv;

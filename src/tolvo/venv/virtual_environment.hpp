@@ -10,6 +10,7 @@
 
 #include "tolvo/platform/process.hpp"
 #include "tolvo/venv/install_steps.hpp"
+#include "tolvo/venv/installer.hpp"
 #include "tolvo/venv/refresh_mode.hpp"
 
 #include <memory>
@@ -39,13 +40,13 @@ public:
   /// environment sees the base interpreter's site-packages when
   /// `system_site_packages`.
   explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always,
-                              bool system_site_packages = true);
+                              Installer installer = {}, bool system_site_packages = true);
 
   /// The absolute, normalised, symlink-resolved environment directory.
   std::string path;
   /// `path`/bin/python.
   std::string python;
-  /// `path`/bin/pip.
+  /// `path`/bin/pip: looked at, never run (pip runs as a module of `python`).
   std::string pip;
 
   /// Whether the directory, its interpreter and its pip all exist.
@@ -56,7 +57,7 @@ public:
   void ensure() const;
   /// Ensures pip is installed, then upgrades it: both every time, or when
   /// needed (pip missing; a new environment, pip just ensured, or the last
-  /// upgrade over seven days ago).
+  /// upgrade over seven days ago). Nothing under uv, which needs no pip.
   void ensure_pip() const;
   void ensure_build_tools() const;
   /// The project with the extras and dependency groups of its test tools.
@@ -89,18 +90,31 @@ private:
   /// Holds the environment's lock, waiting for it if need be.
   void lock() const;
   void run_step(const InstallStep& step) const;
+  InstallCommand install_command() const { return m_installer.install_command(python); }
   /// Runs `step` behind the spinner, or shows it as up to date.
   void run_or_skip(const InstallStep& step, bool satisfied) const;
 
   RefreshMode m_mode;
   std::shared_ptr<LockHolder> m_lock;
+  Installer m_installer;
   bool m_system_site_packages;
+};
+
+/// How a command wants the environment kept, from its command line and the
+/// project's settings.
+struct EnvironmentSettings
+{
+  RefreshMode refresh = RefreshMode::always;
+  /// Whether the environment sees the base interpreter's site-packages.
+  bool system_site_packages = true;
+  InstallerKind installer = InstallerKind::pip;
 };
 
 /// The environment at ".venv" of the working directory, created when
 /// missing (or set to see the system site-packages as asked), with pip
-/// ensured and upgraded as `mode` says.
-VirtualEnvironment get_venv(RefreshMode mode = RefreshMode::always, bool system_site_packages = true);
+/// ensured and upgraded as the refresh mode says; the installer is found
+/// first, so that a missing one leaves everything untouched.
+VirtualEnvironment get_venv(const EnvironmentSettings& settings = {});
 
 /// `path` made absolute, normalised, and resolved as far as it exists.
 std::string resolve_environment_path(const std::string& path);

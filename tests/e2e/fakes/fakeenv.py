@@ -17,6 +17,8 @@ from __future__ import annotations
 import json
 import os
 
+import fakelib
+
 DEFAULT_PY_VERSION = "3.11.7"
 BUNDLED_PIP = "24.0"  # what a new environment has, older than what an install gets
 NEWEST = "25.0"  # the version of every distribution pip installs by name
@@ -63,6 +65,19 @@ def install(site: str, name: str, version: str, direct_url: dict | None = None) 
     if direct_url is not None:
         with open(os.path.join(dist_info, "direct_url.json"), "w") as url:
             json.dump(direct_url, url)
+
+
+def lay_out(env: str, with_pip: bool, system_site: bool = True) -> None:
+    """A new environment as the venv module lays it out: DIR/bin/python (and
+    pip) as links to these fakes, then its configuration and site-packages."""
+    bin_dir = os.path.join(env, "bin")
+    os.makedirs(bin_dir, exist_ok=True)
+    for tool in ("python", "pip") if with_pip else ("python",):
+        link = os.path.join(bin_dir, tool)
+        if os.path.lexists(link):
+            os.unlink(link)  # made again over an incomplete environment
+        os.symlink(os.path.join(fakelib.HOME, tool), link)
+    create(env, with_pip, system_site)
 
 
 def create(env: str, with_pip: bool, system_site: bool = True) -> None:
