@@ -220,7 +220,7 @@ private:
   // left. If that level has been moved away meanwhile, ".." is some other
   // directory, and working on there would touch what is not ours: the
   // identity remembered tells.
-  void reopen(Level& parent, const Level& left)
+  void reopen(Level& parent, const Level& left) const
   {
     const std::string_view action = left.removing ? "remove" : "open directory";
     parent.fd.reset(open_directory_at(left.fd.get(), ".."));
