@@ -1,5 +1,6 @@
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/process.hpp"
+#include "tolvo/platform/spawn.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -119,6 +120,19 @@ TEST(ProcessTest, StartErrorMessageNamesTheProgramAndReason)
     FAIL() << "no StartError";
   } catch (const tolvo::StartError& error) {
     EXPECT_STREQ(error.what(), "cannot run 'tolvo-no-such-program': No such file or directory");
+  }
+}
+
+TEST(ProcessTest, AFailedSpawnSetUpCallIsAStartErrorNamingTheCall)
+{
+  tolvo::platform::SpawnFileActions actions("tolvo-probe");
+  try {
+    actions.add_dup2(-1, STDOUT_FILENO);
+    FAIL() << "no StartError";
+  } catch (const tolvo::StartError& error) {
+    EXPECT_STREQ(error.what(), "cannot run 'tolvo-probe': posix_spawn_file_actions_adddup2: Bad file descriptor");
+    EXPECT_EQ(error.error_number(), EBADF);
+    EXPECT_EQ(error.program(), "tolvo-probe");
   }
 }
 

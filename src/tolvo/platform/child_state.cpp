@@ -29,14 +29,6 @@ constexpr int INTERRUPTED_POLL_MS = 100;
 // until then is kept.
 constexpr std::chrono::milliseconds LINGER_GRACE{500};
 
-void close_fd(int& fd)
-{
-  if (fd >= 0) {
-    ::close(fd);
-    fd = -1;
-  }
-}
-
 } // namespace
 
 ChildProcess::State::~State()
@@ -47,9 +39,7 @@ ChildProcess::State::~State()
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  close_fd(out_fd);
-  close_fd(err_fd);
-  close_fd(pid_fd);
+  // The pipes and the pidfd close as the members go.
 }
 
 void ChildProcess::State::try_reap()
@@ -66,7 +56,7 @@ void ChildProcess::State::try_reap()
     reaped = true;
     reaped_at = Clock::now();
     returncode = WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
-    close_fd(pid_fd);
+    pid_fd.reset();
   } else if (done < 0) {
     throw SystemError(std::string("waitpid: ") + std::strerror(errno), errno);
   }
@@ -90,7 +80,7 @@ bool ChildProcess::State::finished()
   if (interruption_count() != 0) {
     return !group_left();
   }
-  if (out_fd < 0 && err_fd < 0) {
+  if (!out_fd.is_open() && !err_fd.is_open()) {
     return true;
   }
   if (Clock::now() - reaped_at < LINGER_GRACE) {
@@ -129,25 +119,25 @@ void ChildProcess::State::kill_now()
   kill_at.reset();
 }
 
-void ChildProcess::State::take_what_is_left(int& fd, std::string& sink)
+void ChildProcess::State::take_what_is_left(UniqueFd& fd, std::string& sink)
 {
-  while (fd >= 0) {
+  while (fd.is_open()) {
     drain(fd, sink);
-    if (fd >= 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      close_fd(fd);
+    if (fd.is_open() && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      fd.reset();
     }
   }
 }
 
-void ChildProcess::State::drain(int& fd, std::string& sink)
+void ChildProcess::State::drain(UniqueFd& fd, std::string& sink)
 {
   char buffer[65536];
   errno = 0;
-  const ssize_t count = ::read(fd, buffer, sizeof buffer);
+  const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
   if (count > 0) {
     sink.append(buffer, static_cast<std::size_t>(count));
   } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
-    close_fd(fd);
+    fd.reset();
   }
 }
 
@@ -156,21 +146,21 @@ void ChildProcess::State::poll_once(int ms)
   answer_interruption();
   pollfd fds[4];
   nfds_t count = 0;
-  int* owners[4] = {nullptr, nullptr, nullptr, nullptr};
+  UniqueFd* owners[4] = {nullptr, nullptr, nullptr, nullptr};
   std::string* sinks[4] = {nullptr, nullptr, nullptr, nullptr};
-  if (out_fd >= 0) {
-    fds[count] = {out_fd, POLLIN, 0};
+  if (out_fd.is_open()) {
+    fds[count] = {out_fd.get(), POLLIN, 0};
     owners[count] = &out_fd;
     sinks[count++] = &out_text;
   }
-  if (err_fd >= 0) {
-    fds[count] = {err_fd, POLLIN, 0};
+  if (err_fd.is_open()) {
+    fds[count] = {err_fd.get(), POLLIN, 0};
     owners[count] = &err_fd;
     sinks[count++] = &err_text;
   }
-  const bool watch_child = !reaped && pid_fd >= 0;
+  const bool watch_child = !reaped && pid_fd.is_open();
   if (watch_child) {
-    fds[count++] = {pid_fd, POLLIN, 0};
+    fds[count++] = {pid_fd.get(), POLLIN, 0};
   }
   // The self-pipe wakes us at the first signal; once interrupted it stays
   // readable, so from then on the clock paces the loop instead.
@@ -179,7 +169,7 @@ void ChildProcess::State::poll_once(int ms)
     fds[count++] = {interruption_fd(), POLLIN, 0};
   }
   // Without a pidfd the child's end cannot be polled: look again often.
-  int wait_ms = (!reaped && pid_fd < 0) ? (ms < 0 ? 10 : std::min(ms, 10)) : ms;
+  int wait_ms = (!reaped && !pid_fd.is_open()) ? (ms < 0 ? 10 : std::min(ms, 10)) : ms;
   if (interrupted) {
     wait_ms = wait_ms < 0 ? INTERRUPTED_POLL_MS : std::min(wait_ms, INTERRUPTED_POLL_MS);
   } else if (reaped) {

@@ -4,6 +4,7 @@
 // and how an interruption is passed on to its tree. Internal to the process
 // layer.
 
+#include "tolvo/platform/handles.hpp"
 #include "tolvo/platform/process.hpp"
 
 #include <chrono>
@@ -23,9 +24,9 @@ struct ChildProcess::State
   // The child leads a process group of its own: signals go to the group, so
   // they reach its whole tree.
   bool own_group = false;
-  int out_fd = -1;
-  int err_fd = -1;
-  int pid_fd = -1;
+  UniqueFd out_fd;
+  UniqueFd err_fd;
+  UniqueFd pid_fd;
   bool capture = false;
   bool reaped = false;
   int returncode = 0;
@@ -40,7 +41,10 @@ struct ChildProcess::State
   bool group_killed = false;
   Clock::time_point reaped_at;
 
+  State() = default;
   ~State();
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
 
   void try_reap();
 
@@ -65,9 +69,9 @@ struct ChildProcess::State
   void kill_now();
 
   /// Reads what the pipe holds now, then closes it.
-  void take_what_is_left(int& fd, std::string& sink);
+  void take_what_is_left(UniqueFd& fd, std::string& sink);
 
-  void drain(int& fd, std::string& sink);
+  void drain(UniqueFd& fd, std::string& sink);
 
   /// Waits for activity on the pipes or the child for at most `ms`.
   void poll_once(int ms);

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace tolvo::platform {
@@ -20,12 +19,12 @@ namespace {
   throw SystemError(std::string("cannot ") + action + " '" + shown_path(path) + "': " + std::strerror(error), error);
 }
 
-int open_lock_file(const std::string& path)
+UniqueFd open_lock_file(const std::string& path)
 {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.is_open() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     // Read-only to us: whoever may change the directory still locks it.
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   }
   return fd;
 }
@@ -46,12 +45,11 @@ bool still_there(int fd, const std::string& path)
 
 std::optional<FileLock> FileLock::try_take(const std::string& path)
 {
-  const int fd = open_lock_file(path);
-  if (fd < 0) {
+  UniqueFd fd = open_lock_file(path);
+  if (!fd.is_open()) {
     fail("open lock file", path, errno);
   }
-  FileLock lock(fd);
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
       return std::nullopt;
     }
@@ -59,37 +57,14 @@ std::optional<FileLock> FileLock::try_take(const std::string& path)
       fail("lock", path, errno);
     }
   }
-  if (!still_there(fd, path)) {
+  if (!still_there(fd.get(), path)) {
     return std::nullopt;
   }
-  return lock;
+  return FileLock(std::move(fd));
 }
 
-FileLock::FileLock(int fd) noexcept
-  : m_fd(fd)
+FileLock::FileLock(UniqueFd fd) noexcept
+  : m_fd(std::move(fd))
 {}
-
-FileLock::~FileLock()
-{
-  // Closing the only descriptor of the open file releases the lock.
-  if (m_fd >= 0) {
-    ::close(m_fd);
-  }
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-  : m_fd(std::exchange(other.m_fd, -1))
-{}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept
-{
-  if (this != &other) {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-    m_fd = std::exchange(other.m_fd, -1);
-  }
-  return *this;
-}
 
 } // namespace tolvo::platform

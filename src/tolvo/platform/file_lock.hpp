@@ -4,6 +4,8 @@
 // lock goes with the open file, so a process that dies lets it go, and no
 // child gets it (the descriptor is close-on-exec).
 
+#include "tolvo/platform/handles.hpp"
+
 #include <optional>
 #include <string>
 
@@ -19,15 +21,10 @@ public:
   /// Throws SystemError when it cannot be opened at all or locked.
   static std::optional<FileLock> try_take(const std::string& path);
 
-  ~FileLock();
-  FileLock(FileLock&& other) noexcept;
-  FileLock& operator=(FileLock&& other) noexcept;
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
 private:
-  explicit FileLock(int fd) noexcept;
-  int m_fd = -1;
+  explicit FileLock(UniqueFd fd) noexcept;
+  // Closing the only descriptor of the open file releases the lock.
+  UniqueFd m_fd;
 };
 
 } // namespace tolvo::platform

@@ -2,6 +2,7 @@
 
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/files_detail.hpp"
+#include "tolvo/platform/handles.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -31,14 +32,6 @@ EntryKind kind_of_mode(mode_t mode)
 }
 
 } // namespace
-
-void Descriptor::reset(int fd) noexcept
-{
-  if (m_fd >= 0) {
-    ::close(m_fd);
-  }
-  m_fd = fd;
-}
 
 void fail(std::string_view action, std::string_view path, int error)
 {
@@ -136,7 +129,7 @@ bool name_matches(std::string_view pattern, std::string_view name)
 
 std::vector<std::string> list_directory(const std::string& path)
 {
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0) {
     fail("open directory", path, errno);
   }

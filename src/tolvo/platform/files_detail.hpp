@@ -1,48 +1,16 @@
 #pragma once
 
-// What the listing and the tree walk share: a descriptor owner, the raw
-// directory listing and the errors both throw. Internal to the platform
-// layer: use files.hpp and tree_walk.hpp.
+// What the listing and the tree walk share: the raw directory listing and
+// the errors both throw. Internal to the platform layer: use files.hpp and
+// tree_walk.hpp.
 
 #include "tolvo/platform/files.hpp"
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace tolvo::platform {
-
-/// Owns an open descriptor and closes it; -1 when it holds none.
-class Descriptor
-{
-public:
-  Descriptor() noexcept = default;
-  explicit Descriptor(int fd) noexcept
-    : m_fd(fd)
-  {}
-  ~Descriptor() { reset(); }
-  Descriptor(Descriptor&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-  {}
-  Descriptor& operator=(Descriptor&& other) noexcept
-  {
-    if (this != &other) {
-      reset(std::exchange(other.m_fd, -1));
-    }
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int get() const noexcept { return m_fd; }
-
-  /// Closes the descriptor held, if any, and holds `fd` instead.
-  void reset(int fd = -1) noexcept;
-
-private:
-  int m_fd = -1;
-};
 
 /// One name of a directory listing, with the type the listing gave (DT_*).
 struct Listed

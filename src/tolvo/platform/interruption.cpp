@@ -24,7 +24,8 @@ std::atomic<bool> g_reached_children{false};
 // Which of INTERRUPTING_SIGNALS are caught, one bit each.
 std::atomic<unsigned> g_caught{0};
 // The self-pipe lives as long as the process: threads may still poll it
-// while the handlers are being restored.
+// while the handlers are being restored, and even during exit. Plain
+// descriptors, never closed, for that reason.
 int g_pipe[2] = {-1, -1};
 
 void on_signal(int number, siginfo_t* info, void* /*context*/)

@@ -2,6 +2,7 @@
 
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/child_state.hpp"
+#include "tolvo/platform/handles.hpp"
 #include "tolvo/platform/interruption.hpp"
 #include "tolvo/platform/spawn.hpp"
 
@@ -10,60 +11,53 @@
 #include <memory>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tolvo::platform {
 
 namespace {
 
-int open_pidfd(pid_t pid)
+UniqueFd open_pidfd(pid_t pid)
 {
 #ifdef SYS_pidfd_open
-  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-  if (fd >= 0) {
-    ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-    return static_cast<int>(fd);
+  UniqueFd fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (fd.is_open()) {
+    // No child may inherit it.
+    static_cast<void>(::fcntl(fd.get(), F_SETFD, FD_CLOEXEC));
   }
+  return fd;
 #else
   (void)pid;
+  return {};
 #endif
-  return -1;
 }
 
 } // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& args, const SpawnOptions& options)
-  : m_state(new State)
+  : m_state(std::make_unique<State>())
 {
-  std::unique_ptr<State> state(m_state);
   // No new child once the tool has been told to stop.
   raise_if_interrupted();
-  state->args = args;
-  state->capture = options.capture;
+  m_state->args = args;
+  m_state->capture = options.capture;
   if (args.empty()) {
     throw StartError("", "cannot run an empty argument list", EINVAL);
   }
 
-  const Spawned spawned = spawn(args, options);
-  state->pid = spawned.pid;
-  state->own_group = spawned.own_group;
+  Spawned spawned = spawn(args, options);
+  m_state->pid = spawned.pid;
+  m_state->own_group = spawned.own_group;
   // A signal that came while we were starting it may have missed it.
-  state->started_during_interruption = interruption_count() != 0;
-  state->out_fd = spawned.out_fd;
-  state->err_fd = spawned.err_fd;
-  state->pid_fd = open_pidfd(spawned.pid);
-  state.release();
+  m_state->started_during_interruption = interruption_count() != 0;
+  m_state->out_fd = std::move(spawned.out_fd);
+  m_state->err_fd = std::move(spawned.err_fd);
+  m_state->pid_fd = open_pidfd(spawned.pid);
 }
 
-ChildProcess::~ChildProcess()
-{
-  delete m_state;
-}
+ChildProcess::~ChildProcess() = default;
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-  : m_state(other.m_state)
-{
-  other.m_state = nullptr;
-}
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept = default;
 
 bool ChildProcess::wait_for(std::chrono::milliseconds timeout)
 {

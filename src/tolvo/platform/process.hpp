@@ -19,6 +19,7 @@
 #include "tolvo/platform/program_search.hpp"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -80,7 +81,9 @@ public:
 
 private:
   struct State;
-  State* m_state;
+  // Behind a pointer, as it is internal to the process layer
+  // (child_state.hpp); null only in a moved-from object.
+  std::unique_ptr<State> m_state;
 };
 
 /// Starts `args`, waits for it and returns its record.

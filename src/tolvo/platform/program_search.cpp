@@ -46,7 +46,7 @@ std::string resolve_program(const std::string& program, const std::string& searc
   while (true) {
     const std::size_t end = search_path.find(':', start);
     std::string dir = search_path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + program;
+    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + program;
     if (is_executable_file(candidate)) {
       error_number = 0;
       return candidate;

@@ -1,6 +1,7 @@
 #include "tolvo/platform/read_file.hpp"
 
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/handles.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -23,19 +24,18 @@ struct ReadFailure
 // without blocking and checked before reading.
 ReadFailure read_into(const std::string& path, std::string_view terminator, std::string& bytes)
 {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.is_open()) {
     return {errno, true};
   }
+  const int fd = file.get();
   struct stat info
   {};
   int error = ::fstat(fd, &info) == 0 ? 0 : errno;
   if (error == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd);
     return {EISDIR, true};
   }
   if (error == 0 && !S_ISREG(info.st_mode)) {
-    ::close(fd);
     return {EINVAL, false};
   }
   // A regular file reads alike with or without O_NONBLOCK; the flag is
@@ -62,7 +62,6 @@ ReadFailure read_into(const std::string& path, std::string_view terminator, std:
       error = errno;
     }
   }
-  ::close(fd);
   return {error, false};
 }
 

@@ -9,9 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
-#include <signal.h>
-#include <spawn.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -28,16 +27,94 @@ bool shares_the_terminal(const SpawnOptions& options)
   return !options.capture && ::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
 }
 
+// Throws the start failure of `program` when a set-up call returned an
+// error number.
+void check(int result, const char* call, const std::string& program)
+{
+  if (result != 0) {
+    throw StartError(program, "cannot run '" + program + "': " + call + ": " + std::strerror(result), result);
+  }
+}
+
+std::vector<std::string> environment_texts(const Environment& env)
+{
+  std::vector<std::string> texts;
+  texts.reserve(env.size());
+  for (const auto& [name, value] : env) {
+    std::string text;
+    text.reserve(name.size() + 1 + value.size());
+    text.append(name).append(1, '=').append(value);
+    texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+// Close-on-exec from birth, so a child started meanwhile by another thread
+// never holds our write end open. Our read end does not block, so what a
+// lingering grandchild left can be taken without waiting.
+void open_output_pipe(Pipe& pipe, const std::string& program)
+{
+  int error = open_pipe(pipe, O_CLOEXEC);
+  if (error == 0 && ::fcntl(pipe.read_end.get(), F_SETFL, O_NONBLOCK) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    throw StartError(program, std::string("pipe2: ") + std::strerror(error), error);
+  }
+}
+
 } // namespace
+
+SpawnFileActions::SpawnFileActions(std::string program)
+  : m_program(std::move(program))
+{
+  check(::posix_spawn_file_actions_init(&m_actions), "posix_spawn_file_actions_init", m_program);
+}
+
+SpawnFileActions::~SpawnFileActions()
+{
+  ::posix_spawn_file_actions_destroy(&m_actions);
+}
+
+void SpawnFileActions::add_dup2(int fd, int target)
+{
+  check(::posix_spawn_file_actions_adddup2(&m_actions, fd, target), "posix_spawn_file_actions_adddup2", m_program);
+}
+
+SpawnAttributes::SpawnAttributes(std::string program)
+  : m_program(std::move(program))
+{
+  check(::posix_spawnattr_init(&m_attributes), "posix_spawnattr_init", m_program);
+}
+
+SpawnAttributes::~SpawnAttributes()
+{
+  ::posix_spawnattr_destroy(&m_attributes);
+}
+
+void SpawnAttributes::set_signal_defaults(const sigset_t& signals)
+{
+  check(::posix_spawnattr_setsigdefault(&m_attributes, &signals), "posix_spawnattr_setsigdefault", m_program);
+}
+
+void SpawnAttributes::set_signal_mask(const sigset_t& signals)
+{
+  check(::posix_spawnattr_setsigmask(&m_attributes, &signals), "posix_spawnattr_setsigmask", m_program);
+}
+
+void SpawnAttributes::set_process_group(pid_t group)
+{
+  check(::posix_spawnattr_setpgroup(&m_attributes, group), "posix_spawnattr_setpgroup", m_program);
+}
+
+void SpawnAttributes::set_flags(short flags)
+{
+  check(::posix_spawnattr_setflags(&m_attributes, flags), "posix_spawnattr_setflags", m_program);
+}
 
 Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
 {
-  std::vector<std::string> env_texts;
-  if (options.env) {
-    for (const auto& [name, value] : *options.env) {
-      env_texts.push_back(name + "=" + value);
-    }
-  }
+  std::vector<std::string> env_texts = options.env ? environment_texts(*options.env) : std::vector<std::string>();
 
   int error_number = 0;
   const std::string program = resolve_program(args.front(), search_path_of(options.env), error_number);
@@ -45,27 +122,14 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
     throw StartError(args.front(), "cannot run '" + args.front() + "': " + std::strerror(error_number), error_number);
   }
 
-  int out_pipe[2] = {-1, -1};
-  int err_pipe[2] = {-1, -1};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
+  Pipe out_pipe;
+  Pipe err_pipe;
+  SpawnFileActions actions(args.front());
   if (options.capture) {
-    // Close-on-exec from birth, so a child started meanwhile by another
-    // thread never holds our write ends open. Our read ends do not block,
-    // so what a lingering grandchild left can be taken without waiting.
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0 ||
-        ::fcntl(out_pipe[0], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(err_pipe[0], F_SETFL, O_NONBLOCK) != 0) {
-      const int saved = errno;
-      posix_spawn_file_actions_destroy(&actions);
-      for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-        if (fd >= 0) {
-          ::close(fd);
-        }
-      }
-      throw StartError(args.front(), std::string("pipe2: ") + std::strerror(saved), saved);
-    }
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+    open_output_pipe(out_pipe, args.front());
+    open_output_pipe(err_pipe, args.front());
+    actions.add_dup2(out_pipe.write_end.get(), STDOUT_FILENO);
+    actions.add_dup2(err_pipe.write_end.get(), STDERR_FILENO);
   } else {
     // The child writes to our terminal: what we buffered must come first.
     std::cout.flush();
@@ -75,11 +139,13 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
   }
 
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   }
   argv.push_back(nullptr);
   std::vector<char*> envp;
+  envp.reserve(env_texts.size() + 1);
   for (std::string& text : env_texts) {
     envp.push_back(text.data());
   }
@@ -89,44 +155,30 @@ Spawned spawn(const std::vector<std::string>& args, const SpawnOptions& options)
   // blocked, whichever thread starts it. Unless it shares the terminal, it
   // leads a process group of its own, so that one signal to the group ends
   // its whole tree.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  const sigset_t defaults = caught_signals();
+  SpawnAttributes attributes(args.front());
   sigset_t unblocked;
   sigemptyset(&unblocked);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setsigmask(&attributes, &unblocked);
+  attributes.set_signal_defaults(caught_signals());
+  attributes.set_signal_mask(unblocked);
   const bool own_group = !shares_the_terminal(options);
   short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
   if (own_group) {
-    posix_spawnattr_setpgroup(&attributes, 0);
+    attributes.set_process_group(0);
     flags |= POSIX_SPAWN_SETPGROUP;
   }
-  posix_spawnattr_setflags(&attributes, flags);
+  attributes.set_flags(flags);
 
   pid_t pid = -1;
-  const int rc =
-    ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), options.env ? envp.data() : environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (options.capture) {
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-  }
+  const int rc = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),
+                               options.env ? envp.data() : environ);
   if (rc != 0) {
-    if (options.capture) {
-      ::close(out_pipe[0]);
-      ::close(err_pipe[0]);
-    }
     throw StartError(args.front(), "cannot run '" + args.front() + "': " + std::strerror(rc), rc);
   }
   Spawned spawned;
   spawned.pid = pid;
   spawned.own_group = own_group;
-  if (options.capture) {
-    spawned.out_fd = out_pipe[0];
-    spawned.err_fd = err_pipe[0];
-  }
+  spawned.out_fd = std::move(out_pipe.read_end);
+  spawned.err_fd = std::move(err_pipe.read_end);
   return spawned;
 }
 

@@ -1,8 +1,11 @@
 #include "tolvo/platform/standard_streams.hpp"
 
+#include "tolvo/platform/handles.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tolvo::platform {
 
@@ -13,22 +16,21 @@ bool is_closed(int fd)
   return ::fcntl(fd, F_GETFD) == -1 && errno == EBADF;
 }
 
-// A descriptor that reads as end of input and refuses writes; -1 when none
-// can be made.
-int closed_stand_in()
+// A descriptor that reads as end of input and refuses writes; none when
+// none can be made.
+UniqueFd closed_stand_in()
 {
-  const int fd = ::open("/dev/null", O_RDONLY);
-  if (fd >= 0) {
+  UniqueFd fd(::open("/dev/null", O_RDONLY));
+  if (fd.is_open()) {
     return fd;
   }
   // Without /dev/null (a bare chroot): the read end of a pipe whose write
   // end is closed behaves the same.
-  int ends[2] = {-1, -1};
-  if (::pipe(ends) != 0) {
-    return -1;
+  Pipe pipe;
+  if (open_pipe(pipe, 0) != 0) {
+    return {};
   }
-  ::close(ends[1]);
-  return ends[0];
+  return std::move(pipe.read_end);
 }
 
 } // namespace
@@ -40,10 +42,12 @@ void hold_closed_standard_streams() noexcept
       continue;
     }
     // The lowest free number is `fd` itself, as every lower one is taken.
-    const int stand_in = closed_stand_in();
-    if (stand_in >= 0 && stand_in != fd) {
-      ::dup2(stand_in, fd);
-      ::close(stand_in);
+    UniqueFd stand_in = closed_stand_in();
+    if (stand_in.get() == fd) {
+      // Stands in for the stream as long as the process lives.
+      static_cast<void>(stand_in.release());
+    } else if (stand_in.is_open()) {
+      ::dup2(stand_in.get(), fd);
     }
   }
 }

@@ -2,6 +2,7 @@
 
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/files_detail.hpp"
+#include "tolvo/platform/handles.hpp"
 #include "tolvo/platform/interruption.hpp"
 
 #include <cerrno>
@@ -53,7 +54,7 @@ int identify(int fd, Identity& identity)
 // with. Its descriptor is closed while it is more than OPEN_LEVELS up.
 struct Level
 {
-  Descriptor fd;
+  UniqueFd fd;
   Identity identity;
   std::vector<Listed> entries;
   std::size_t next = 0;
@@ -81,7 +82,7 @@ public:
   // Opens the root of a walk, through links like any path a user gives.
   void open_root()
   {
-    Descriptor fd(::open(m_root_name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(m_root_name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) {
       fail("open directory", m_root_display, errno);
     }
@@ -95,7 +96,7 @@ public:
   bool descend(const std::string& name, bool removing, bool may_vanish)
   {
     const int parent_fd = m_levels.empty() ? m_base_fd : m_levels.back().fd.get();
-    Descriptor fd(open_directory_at(parent_fd, name.c_str()));
+    UniqueFd fd(open_directory_at(parent_fd, name.c_str()));
     if (fd.get() < 0) {
       const int error = errno;
       if (error == ENOENT && may_vanish) {
@@ -158,7 +159,7 @@ private:
 
   // `parent` is the identity of the directory `fd` was opened in, or null
   // for the root of a walk, which may well be a mount point itself.
-  bool push(Descriptor fd, const std::string& name, bool removing, const Identity* parent)
+  bool push(UniqueFd fd, const std::string& name, bool removing, const Identity* parent)
   {
     const std::string_view action = removing ? "remove" : "open directory";
     Level level;
@@ -219,7 +220,7 @@ private:
   // left. If that level has been moved away meanwhile, ".." is some other
   // directory, and working on there would touch what is not ours: the
   // identity remembered tells.
-  void reopen(Level& parent, const Level& left)
+  void reopen(Level& parent, const Level& left) const
   {
     const std::string_view action = left.removing ? "remove" : "open directory";
     parent.fd.reset(open_directory_at(left.fd.get(), ".."));
