@@ -93,6 +93,7 @@ def test_uv_installs_what_pip_would(fake_project: FakeProject, tmp_path: Path, a
 
 def test_when_needed_skips_every_step_on_an_environment_uv_made(fake_project: FakeProject) -> None:
     fake_project.write("pyproject.toml", PYPROJECT + '[tool.tolvo]\nrefresh = "when-needed"\ninstaller = "uv"\n')
+    fake_project.write("tests/test_demo.py", "def test_demo():\n    pass\n")
     first = fake_project.run("test", FAKE_ALSO="pytest")
     assert first.returncode == 0, first.stderr
     fake_project.log.unlink()

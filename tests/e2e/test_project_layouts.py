@@ -21,7 +21,7 @@ WHEN_NEEDED = '[tool.tolvo]\nrefresh = "when-needed"\n'
 TESTPATHS = '[tool.pytest.ini_options]\ntestpaths = ["testing"]\n'
 A_TEST = "def test_it():\n    pass\n"
 PYTEST = ".venv/bin/python -um pytest -vv"
-UPGRADE = ".venv/bin/pip install --upgrade pip"
+UPGRADE = ".venv/bin/python -m pip install --upgrade pip"
 FACTS = ".venv/bin/python -c"
 
 
@@ -74,14 +74,14 @@ def test_test_tools_and_paths_as_the_project_declares_them(fake_project: FakePro
         fake_project.write(name, text)
     also = {"FAKE_ALSO": "pytest pytest-cov"}
     calls = calls_of(fake_project, "test", **also)
-    assert [call for call in calls if " -e " in call] == [f".venv/bin/pip install {install}"]
+    assert [call for call in calls if " -e " in call] == [f".venv/bin/python -m pip install {install}"]
     assert calls[-1] == PYTEST + where
     again = calls_of(fake_project, "test", **also)
     assert (again == [PYTEST + where]) == in_sync, again
 
 
 ISOLATED = HEAD + '[dependency-groups]\ntests = ["pytest"]\n' + WHEN_NEEDED + "system-site-packages = false\n"
-TEST_TOOLS = ".venv/bin/pip install -e . --group tests"
+TEST_TOOLS = ".venv/bin/python -m pip install -e . --group tests"
 
 
 def system_site(project: FakeProject) -> list[str]:
