@@ -24,8 +24,8 @@ public:
 
   [[noreturn]] void fail(const std::string& what) const
   {
-    throw ValueError("Invalid requirement: '" + platform::abbreviate(m_text, platform::QUOTED_TEXT_MOST) + "': " + what +
-                     " at position " + std::to_string(m_pos));
+    throw ValueError("Invalid requirement: '" + platform::abbreviate(m_text, platform::QUOTED_TEXT_MOST) +
+                     "': " + what + " at position " + std::to_string(m_pos));
   }
   void ws()
   {
