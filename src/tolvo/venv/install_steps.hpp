@@ -6,9 +6,8 @@
 // steps take the installer's command up to the packages
 // (Installer::install_command), the same targets under either installer.
 
-#include "tolvo/venv/installer.hpp"
-
 #include "tolvo/config/requirement_names.hpp"
+#include "tolvo/venv/installer.hpp"
 
 #include <string>
 #include <utility>
