@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 #include <sstream>
 
 namespace tolvo::venv {
@@ -184,6 +185,8 @@ TEST(PipUpgrade, DueAfterSevenDaysWhenUnknownOrInTheFuture)
   EXPECT_TRUE(pip_upgrade_due(NOW - PIP_UPGRADE_INTERVAL - 1, NOW));
   EXPECT_TRUE(pip_upgrade_due(std::nullopt, NOW));
   EXPECT_TRUE(pip_upgrade_due(NOW + 60, NOW));
+  EXPECT_TRUE(pip_upgrade_due(std::numeric_limits<std::int64_t>::min(), NOW));
+  EXPECT_TRUE(pip_upgrade_due(std::numeric_limits<std::int64_t>::max(), NOW));
 }
 
 } // namespace

@@ -240,7 +240,8 @@ Judgement judge_install(const InstallTarget& target, SyncContext& context)
 
 bool pip_upgrade_due(std::optional<std::int64_t> last_upgrade, std::int64_t now)
 {
-  return !last_upgrade || now < *last_upgrade || now - *last_upgrade > PIP_UPGRADE_INTERVAL;
+  // Compared without subtracting the recorded time, which no arithmetic may trust.
+  return !last_upgrade || *last_upgrade > now || *last_upgrade < now - PIP_UPGRADE_INTERVAL;
 }
 
 bool pip_present(const std::string& venv_path)
