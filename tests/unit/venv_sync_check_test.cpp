@@ -172,6 +172,11 @@ INSTANTIATE_TEST_SUITE_P(
     SyncCase{
       "metadata_unreadable", packages({"idna"}), Verdict::unsure,
       [](Environment& e) { std::filesystem::remove(e.temp.path() / "site" / "idna-3.4.dist-info" / "METADATA"); }},
+    SyncCase{"folder_name_and_metadata_disagree_on_the_version", packages({"idna>=3.5"}), Verdict::unsure,
+             [](Environment& e) {
+               std::filesystem::rename(e.temp.path() / "site" / "idna-3.4.dist-info",
+                                       e.temp.path() / "site" / "idna-3.5.dist-info");
+             }},
     SyncCase{"two_folders_of_one_name", packages({"idna"}), Verdict::unsure,
              [](Environment& e) { e.dist("site", "IDNA", "3.5"); }},
     SyncCase{"malformed_requires_dist", packages({"broken"}), Verdict::unsure,
