@@ -129,6 +129,27 @@ bool eval(const MarkerNode& node, const MarkerEnvironment& env)
   return any_group || group;
 }
 
+// Adds the names `extra` is compared with; false when it is compared with
+// an operator other than "==" and "!=", or with itself.
+bool collect_extra_names(const MarkerNode& node, std::set<std::string>& names)
+{
+  if (node.item) {
+    const MarkerItem& it = *node.item;
+    const bool left = it.lhs_is_variable && it.lhs == "extra";
+    const bool right = it.rhs_is_variable && it.rhs == "extra";
+    if (!left && !right) {
+      return true;
+    }
+    if ((left && right) || (it.op != "==" && it.op != "!=")) {
+      return false;
+    }
+    names.insert(canonicalize_name(left ? it.rhs : it.lhs));
+    return true;
+  }
+  return std::all_of(node.atoms.begin(), node.atoms.end(),
+                     [&](const MarkerNode& atom) { return collect_extra_names(atom, names); });
+}
+
 } // namespace
 
 const MarkerEnvironment& default_marker_environment()
@@ -188,6 +209,15 @@ bool Marker::evaluate(const MarkerEnvironment& env) const
     full[k] = v;
   }
   return eval(*m_root, full);
+}
+
+std::optional<std::set<std::string>> Marker::extra_names() const
+{
+  std::set<std::string> names;
+  if (!collect_extra_names(*m_root, names)) {
+    return std::nullopt;
+  }
+  return names;
 }
 
 } // namespace tolvo::config
