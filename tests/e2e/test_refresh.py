@@ -87,6 +87,10 @@ def edit(path: Path, old: str, new: str) -> None:
                  [UPGRADE, FACTS, TEST_TOOLS, FACTS], id="interpreter"),
     pytest.param(lambda p: (next(site(p).glob("pip-*.dist-info")) / "METADATA").unlink(), [ENSUREPIP, UPGRADE, FACTS],
                  id="pip"),
+    # The same bytes in a new file behind .venv/bin/python, pyvenv.cfg untouched: an upgrade in place.
+    pytest.param(lambda p: shutil.copy2(p.bin / "python", p.bin / "python.new") and
+                 (p.bin / "python.new").replace(p.bin / "python"), [UPGRADE, FACTS, TEST_TOOLS, FACTS],
+                 id="interpreter-file"),
 ])
 def test_a_change_makes_pip_run_again(project: FakeProject, change: Callable[[FakeProject], object],
                                       expected: list[str]) -> None:
