@@ -81,11 +81,15 @@ bool compare(const std::string& lhs, const std::string& op, const std::string& r
   throw ValueError("Undefined '" + op + "' on '" + lhs + "' and '" + rhs + "'");
 }
 
+// `env`'s value, or the machine's when `env` has none.
 const std::string& lookup(const MarkerEnvironment& env, const std::string& key)
 {
   auto it = env.find(key);
   if (it == env.end()) {
-    throw ValueError("Undefined marker variable: '" + key + "'");
+    it = default_marker_environment().find(key);
+    if (it == default_marker_environment().end()) {
+      throw ValueError("Undefined marker variable: '" + key + "'");
+    }
   }
   return it->second;
 }
@@ -204,11 +208,8 @@ std::string Marker::str() const
 
 bool Marker::evaluate(const MarkerEnvironment& env) const
 {
-  MarkerEnvironment full = default_marker_environment();
-  for (const auto& [k, v] : env) {
-    full[k] = v;
-  }
-  return eval(*m_root, full);
+  // Looked up in `env`, then in the machine's values: no copy per evaluation.
+  return eval(*m_root, env);
 }
 
 std::optional<std::set<std::string>> Marker::extra_names() const
