@@ -394,8 +394,8 @@ def mutate(rng: random.Random, world: World, base: Base) -> str:
     elif kind == "drop-extra":
         edit_metadata(target, lambda text: re.sub(r"(?m)^Provides-Extra: .*\n", "", text, count=1))
     elif kind == "duplicate":
-        shutil.copytree(target, target.with_name(target.name.split("-")[0] + f"-{other}.dist-info"),
-                        dirs_exist_ok=True)
+        twin = target.with_name(target.name.split("-")[0] + f"-{other}.dist-info")
+        shutil.copytree(target, twin if twin != target else target.with_name(twin.name.replace("-", "-9", 1)))
     elif kind == "pyproject":
         edit = rng.choice(["comment", "version", "dependency", "extra-dependency"])
         text = world.shape.pyproject
