@@ -351,8 +351,9 @@ def set_version(info: Path, version: str, *, folder: bool, metadata: bool) -> Pa
         (info / "METADATA").write_text(re.sub(r"(?m)^Version: .*$", f"Version: {version}", text))
     if folder:
         moved = info.with_name(info.name.split("-")[0] + f"-{version}.dist-info")
-        info.rename(moved)
-        return moved
+        if not moved.exists():
+            info.rename(moved)
+            return moved
     return info
 
 
