@@ -27,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int DISTRIBUTIONS = 200;
+constexpr int EXTRAS = 1500;
 
 void write(const fs::path& path, const std::string& text)
 {
@@ -130,6 +131,22 @@ bool measure(Figures& figures, const Work& work)
   return true;
 }
 
+// "big" offers EXTRAS extras; extra i asks for big[i+1], the last for big[0].
+// Returns the METADATA's size.
+std::size_t make_extras_maze(const fs::path& site)
+{
+  std::string metadata = "Metadata-Version: 2.1\nName: big\nVersion: 1.0\n";
+  for (int i = 0; i < EXTRAS; ++i) {
+    metadata += "Provides-Extra: x" + std::to_string(i) + "\n";
+  }
+  for (int i = 0; i < EXTRAS; ++i) {
+    metadata +=
+      "Requires-Dist: big[x" + std::to_string((i + 1) % EXTRAS) + "]; extra == \"x" + std::to_string(i) + "\"\n";
+  }
+  write(site / "big-1.0.dist-info" / "METADATA", metadata + "\n");
+  return metadata.size();
+}
+
 // What a run in sync does for the step: fingerprint the project, read its
 // HEAD, read pyproject.toml, list the site path and judge.
 bool judged_in_sync(const fs::path& site, const fs::path& project, const std::string& recorded_hash,
@@ -191,10 +208,30 @@ int main()
   Figures large;
   Figures walk;
   Figures walk_heavy;
+  Figures extras;
+  const fs::path maze = scratch / "maze";
+  const std::size_t maze_bytes = make_extras_maze(maze);
+  tolvo::venv::InstallTarget all_extras;
+  std::string every = "big[";
+  for (int i = 0; i < EXTRAS; ++i) {
+    every += (i == 0 ? "x" : ",x") + std::to_string(i);
+  }
+  all_extras.packages = {every + "]"};
+  const auto judge_maze = [&] {
+    tolvo::venv::SitePackages packages({maze.string()});
+    tolvo::venv::SyncContext context{tolvo::testing::LINUX_CPYTHON_311, packages};
+    const tolvo::venv::Judgement judged = tolvo::venv::judge_install(all_extras, context);
+    if (judged.verdict != tolvo::venv::Verdict::satisfied) {
+      std::fprintf(stderr, "sync_check_bench: not satisfied: %s\n", judged.reason.c_str());
+      return false;
+    }
+    return true;
+  };
   const bool ok = measure(small, [&] { return judged_in_sync(site, project, small_hash, "-"); }) &&
                   measure(large, [&] { return judged_in_sync(native_site, native, large_hash, head); }) &&
                   measure(walk, [&] { return tolvo::venv::project_fingerprint(native.string()).has_value(); }) &&
-                  measure(walk_heavy, [&] { return tolvo::venv::project_fingerprint(heavy.string()).has_value(); });
+                  measure(walk_heavy, [&] { return tolvo::venv::project_fingerprint(heavy.string()).has_value(); }) &&
+                  measure(extras, judge_maze);
   fs::remove_all(scratch);
   if (!ok) {
     return 1;
@@ -205,5 +242,7 @@ int main()
   large.print("sync_check_native");
   walk.print("fingerprint_native");
   walk_heavy.print("fingerprint_all_native");
+  std::printf("sync_check_extras %d\nsync_check_extras_metadata_bytes %zu\n", EXTRAS, maze_bytes);
+  extras.print("sync_check_extras");
   return 0;
 }

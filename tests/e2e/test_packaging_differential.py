@@ -90,13 +90,30 @@ def rand_specifiers(rng):
     return rng.choice([",", ", ", " ,"]).join(parts)
 
 
+def admitted_by_older_pips(specifiers, version):
+    """The rule pip up to 25 carries (packaging up to 25): "<" and ">" also
+    refuse the pre-, post- and local releases of the bound's base release.
+    Later packaging admits some of them; tolvo admits only what both do."""
+    for spec in specifiers:
+        if spec.operator not in ("<", ">"):
+            continue
+        bound = Version(spec.version)
+        if Version(version.base_version) != Version(bound.base_version):
+            continue
+        if spec.operator == "<" and version.is_prerelease and not bound.is_prerelease:
+            return False
+        if spec.operator == ">" and (version.local or (version.is_postrelease and not bound.is_postrelease)):
+            return False
+    return True
+
+
 def py_spec(spec, version):
     try:
         s = SpecifierSet(spec)
         v = Version(version)
     except Exception:
         return "error"
-    return f"{s}\t{'true' if s.contains(v) else 'false'}"
+    return f"{s}\t{'true' if s.contains(v) and admitted_by_older_pips(s, v) else 'false'}"
 
 
 def test_specifier_sets_like_packaging():
@@ -122,14 +139,21 @@ def py_contains(spec, version, prereleases):
         v = Version(version)
     except Exception:
         return "error"
-    return "true" if s.contains(v, prereleases=prereleases) else "false"
+    return "true" if s.contains(v, prereleases=prereleases) and admitted_by_older_pips(s, v) else "false"
+
+
+# One base release's family, where "<" and ">" draw their finest lines.
+FAMILY = ["1.0.dev1", "1.0rc1", "1.0rc1.post1", "1.0rc1+l", "1.0rc2", "1.0", "1.0+local", "1.0.post0", "1.0.post1",
+          "1.0.post1+l", "1.0.0.post1", "1.0.post1.dev1", "1.0.1"]
 
 
 def test_containment_with_the_prerelease_rule_like_packaging():
     """Every operator, pre-releases admitted (as installers judge an installed
-    version) or refused, against packaging's SpecifierSet.contains."""
+    version) or refused, against packaging's SpecifierSet.contains; every
+    "<" and ">" bound of one family against every member."""
     rng = random.Random(6)
-    cases = []
+    cases = [(op + bound, version, prereleases) for op in ("<", ">") for bound in FAMILY if "+" not in bound
+             for version in FAMILY for prereleases in (True, False)]
     while len(cases) < 4000:
         spec, version = rand_specifiers(rng), rand_version(rng)
         if py_contains(spec, version, True) == "error" or "~= v" in spec.lower() or "~=v" in spec.lower():

@@ -124,6 +124,10 @@ def interrupted_install_after_an_edit(project: FakeProject) -> None:
                  [TEST_TOOLS, FACTS], id="user-site"),
     pytest.param(failed_install_after_an_edit, [TEST_TOOLS, FACTS], id="failed-install"),
     pytest.param(interrupted_install_after_an_edit, [TEST_TOOLS, FACTS], id="interrupted-install"),
+    # The same bytes in a new file behind .venv/bin/python, pyvenv.cfg untouched: an upgrade in place.
+    pytest.param(lambda p: shutil.copy2(p.bin / "python", p.bin / "python.new") and
+                 (p.bin / "python.new").replace(p.bin / "python"), [UPGRADE, FACTS, TEST_TOOLS, FACTS],
+                 id="interpreter-file"),
 ])
 def test_a_change_makes_pip_run_again(project: FakeProject, change: Callable[[FakeProject], object],
                                       expected: list[str]) -> None:

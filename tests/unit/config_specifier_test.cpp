@@ -85,7 +85,13 @@ INSTANTIATE_TEST_SUITE_P(
     ContainsCase{">1.0", "1.0+l", false}, ContainsCase{">1.0", "1.1", true}, ContainsCase{">=1.0", "1.0+l", true},
     ContainsCase{"<=1.0", "1.0+l", true}, ContainsCase{"===1.0", "1.0", true}, ContainsCase{"===1.0", "1.0.0", false},
     ContainsCase{">=1.0,<2", "1.5", true}, ContainsCase{">=1.0,<2", "2.5", false}, ContainsCase{">=1.0", "2.0a1", true},
-    ContainsCase{"", "2.0a1", true}));
+    ContainsCase{"", "2.0a1", true},
+    // Neighbours of the bound's base release: refused by pip up to 25, so
+    // refused here whatever a later pip admits.
+    ContainsCase{">1.0rc1", "1.0.post1", false}, ContainsCase{">1.0rc1", "1.0+local", false},
+    ContainsCase{"<1.0.post1", "1.0rc1", false}, ContainsCase{">1.0.post0", "1.0.post1+l", false},
+    ContainsCase{">1.0rc1", "1.0", true}, ContainsCase{">1.0rc1", "1.0rc2", true},
+    ContainsCase{">1.0.post0", "1.0.post1", true}, ContainsCase{"<1.0.post1", "1.0", true}));
 
 struct PrereleaseCase
 {

@@ -1,7 +1,10 @@
 #include "tolvo/venv/installed.hpp"
 #include "tolvo/venv/refresh_record.hpp"
 
+#include "support/scoped_temp_dir.hpp"
+
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace tolvo::venv {
@@ -60,8 +63,11 @@ TEST(RefreshRecord, FactsAndRecordRoundTrip)
   EXPECT_EQ(facts->markers.at("platform_version"), "#1 SMP PREEMPT");
   EXPECT_EQ(facts->site_path,
             (std::vector<std::string>{"/v/lib/python3.12/site-packages", "/usr/lib/python3/dist-packages"}));
-  const RefreshRecord record{
-    "0123456789abcdef", 1'700'000'000, facts, {{"/p/my project", "feed"}}, {{"/p/my project", "unborn:refs/heads/x"}}};
+  const RefreshRecord record{"0123456789abcdef",
+                             1'700'000'000,
+                             facts,
+                             {{"/p/my project", "00000000feedf00d"}},
+                             {{"/p/my project", "unborn:refs/heads/x"}}};
   EXPECT_EQ(parse_record(format_record(record)), record);
 }
 
@@ -71,16 +77,48 @@ TEST(RefreshRecord, AnythingIncompleteOrForeignIsRefused)
   EXPECT_FALSE(parse_interpreter_facts(FACTS.substr(FACTS.find("marker os_name"))));
   EXPECT_FALSE(parse_interpreter_facts(FACTS + nul("|exec x")));
   EXPECT_FALSE(parse_interpreter_facts(FACTS + nul("|site /a\nb")));
-  const std::string good = format_record({"abc", 5, std::nullopt, {}, {}});
+  const std::string good = format_record({"00000000000000ab", 5, std::nullopt, {}, {}});
   EXPECT_TRUE(parse_record(good));
-  EXPECT_FALSE(parse_record("tolvo refresh record 2\ntie abc\n"));
-  EXPECT_FALSE(parse_record(good + "pip-upgraded soon\n"));
+  EXPECT_FALSE(parse_record("tolvo refresh record 2\ntie 00000000000000ab\n"));
   EXPECT_FALSE(parse_record(good + "marker python_version 3.12\n"));
   EXPECT_FALSE(parse_record(good + "head 0123abcd\n"));
   EXPECT_FALSE(parse_record(good.substr(0, good.size() - 1)));
-  EXPECT_NE(environment_tie("version = 3.12.1\n", {{"HOME", "/root"}}),
-            environment_tie("version = 3.12.2\n", {{"HOME", "/root"}}));
-  EXPECT_NE(environment_tie("v\n", {{"PYTHONPATH", std::nullopt}}), environment_tie("v\n", {{"PYTHONPATH", ""}}));
+  // Values out of range or in another spelling: a record that says them is
+  // no record, so the steps run.
+  for (const char* bad : {"pip-upgraded soon", "pip-upgraded -5", "pip-upgraded +5", "pip-upgraded  5",
+                          "pip-upgraded 99999999999999999999", "pip-upgraded -9223372036854775808", "pip-upgraded 1e9",
+                          "pip-upgraded ", "project feed /p", "project 00000000000000AB /p", "tie abc"}) {
+    EXPECT_FALSE(parse_record(good + bad + "\n")) << bad;
+  }
+  EXPECT_NE(environment_tie("version = 3.12.1\n", "python", {{"HOME", "/root"}}),
+            environment_tie("version = 3.12.2\n", "python", {{"HOME", "/root"}}));
+  EXPECT_NE(environment_tie("v\n", "python", {{"PYTHONPATH", std::nullopt}}),
+            environment_tie("v\n", "python", {{"PYTHONPATH", ""}}));
+}
+
+// A venv's bin/python is a link to the base interpreter. Replacing that
+// file, or pointing the link elsewhere, leaves pyvenv.cfg as it was.
+TEST(RefreshRecord, TiedToTheInterpreterFileItself)
+{
+  testing::ScopedTempDir temp;
+  temp.write("venv/pyvenv.cfg", "home = /usr/bin\nversion = 3.11.7\n");
+  temp.write("base/python3.11", "an interpreter");
+  temp.write("other/python3.12", "another interpreter");
+  const std::string venv = (temp.path() / "venv").string();
+  EXPECT_FALSE(current_tie(venv));
+  std::filesystem::create_directories(temp.path() / "venv" / "bin");
+  std::filesystem::create_symlink(temp.path() / "base" / "python3.11", temp.path() / "venv" / "bin" / "python");
+  const std::optional<std::string> tie = current_tie(venv);
+  ASSERT_TRUE(tie);
+  EXPECT_EQ(current_tie(venv), tie);
+  // The same bytes in a new file, as a package upgrade leaves it.
+  temp.write("base/python3.11.new", "an interpreter");
+  std::filesystem::rename(temp.path() / "base" / "python3.11.new", temp.path() / "base" / "python3.11");
+  const std::optional<std::string> replaced = current_tie(venv);
+  EXPECT_NE(replaced, tie);
+  std::filesystem::remove(temp.path() / "venv" / "bin" / "python");
+  std::filesystem::create_symlink(temp.path() / "other" / "python3.12", temp.path() / "venv" / "bin" / "python");
+  EXPECT_NE(current_tie(venv), replaced);
 }
 
 } // namespace

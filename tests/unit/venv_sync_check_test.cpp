@@ -1,10 +1,14 @@
+#include "tolvo/errors.hpp"
+#include "tolvo/platform/interruption.hpp"
 #include "tolvo/venv/sync_check.hpp"
 
 #include "support/linux_markers.hpp"
 #include "support/scoped_temp_dir.hpp"
 
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 #include <sstream>
 
 namespace tolvo::venv {
@@ -147,6 +151,21 @@ std::string with(std::string text, const std::string& from, const std::string& t
 }
 
 const std::string DYNAMIC_VERSION = with(PYPROJECT, "version = \"1.0\"", "dynamic = [\"version\"]");
+// A project dependency for the extra "web" only, as setuptools and hatchling
+// copy it into Requires-Dist.
+const std::string WEB_PYPROJECT =
+  with(with(PYPROJECT, "\"six\"]", "\"six\", \"ujson; extra == 'Web'\"]"), "test = [", "web = [\"idna\"]\ntest = [");
+
+// Extras that name each other and markers that compare `extra` in every
+// way metadata does; "gone" is not installed.
+void add_extras_maze(Environment& e)
+{
+  e.dist("site", "maze", "1.0",
+         {"Provides-Extra: e0", "Provides-Extra: e1", "Provides-Extra: e2", "Provides-Extra: a", "Provides-Extra: b",
+          "Provides-Extra: xy", "Requires-Dist: maze[e1]; extra == 'e0'", "Requires-Dist: maze[E2]; extra == \"e1\"",
+          "Requires-Dist: gone; extra == 'e2'", "Requires-Dist: gone; extra == 'b' or extra == 'zz'",
+          "Requires-Dist: six; extra != 'a'", "Requires-Dist: gone; 'x' in extra"});
+}
 
 INSTANTIATE_TEST_SUITE_P(
   Table, SyncCheck,
@@ -205,6 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
     SyncCase{"dynamic_dependencies", project({}), Verdict::unsure, AS_IS,
              with(PYPROJECT, "dependencies = [\"requests>=2\", \"six\"]", "dynamic = [\"dependencies\"]")},
     SyncCase{"include_cycle", project({}, {"loop"}), Verdict::unsure},
+    SyncCase{"project_dependency_of_an_asked_extra", project({"web"}), Verdict::unsatisfied, AS_IS, WEB_PYPROJECT},
+    SyncCase{"project_dependency_of_an_extra_not_asked", project({"test"}), Verdict::satisfied, AS_IS, WEB_PYPROJECT},
+    SyncCase{"extras_followed_through_each_other", packages({"maze[e0]"}), Verdict::unsatisfied, add_extras_maze},
+    SyncCase{"extra_named_in_an_or", packages({"maze[B]"}), Verdict::unsatisfied, add_extras_maze},
+    SyncCase{"extra_found_by_in", packages({"maze[xy]"}), Verdict::unsatisfied, add_extras_maze},
+    SyncCase{"extra_excluded_by_not_equal", packages({"maze[a]"}), Verdict::satisfied, add_extras_maze},
     SyncCase{"extra_not_provided", packages({"requests[security]"}), Verdict::unsure},
     SyncCase{"unknown_marker_variable", packages({"idna; interpreter_flavour == 'x'"}), Verdict::unsure},
     SyncCase{"direct_url_requirement", packages({"idna @ https://example.invalid/idna.whl"}), Verdict::unsure},
@@ -213,11 +238,26 @@ INSTANTIATE_TEST_SUITE_P(
     SyncCase{
       "metadata_unreadable", packages({"idna"}), Verdict::unsure,
       [](Environment& e) { std::filesystem::remove(e.temp.path() / "site" / "idna-3.4.dist-info" / "METADATA"); }},
+    SyncCase{"folder_name_and_metadata_disagree_on_the_version", packages({"idna>=3.5"}), Verdict::unsure,
+             [](Environment& e) {
+               std::filesystem::rename(e.temp.path() / "site" / "idna-3.4.dist-info",
+                                       e.temp.path() / "site" / "idna-3.5.dist-info");
+             }},
     SyncCase{"two_folders_of_one_name", packages({"idna"}), Verdict::unsure,
              [](Environment& e) { e.dist("site", "IDNA", "3.5"); }},
     SyncCase{"malformed_requires_dist", packages({"broken"}), Verdict::unsure,
              [](Environment& e) { e.dist("site", "broken", "1.0", {"Requires-Dist: ==1.0"}); }}),
   [](const ::testing::TestParamInfo<SyncCase>& tested) { return tested.param.label; });
+
+TEST(SyncCheckSignal, EndsTheJudgementAsItEndsEverythingElse)
+{
+  Environment environment;
+  const platform::InterruptionHandlers handlers;
+  platform::clear_interruption();
+  ::raise(SIGTERM);
+  EXPECT_THROW(environment.judge(packages({"pytest>=8"}), PYPROJECT, "hash-now"), Interrupted);
+  platform::clear_interruption();
+}
 
 TEST(PipUpgrade, DueAfterSevenDaysWhenUnknownOrInTheFuture)
 {
@@ -226,6 +266,8 @@ TEST(PipUpgrade, DueAfterSevenDaysWhenUnknownOrInTheFuture)
   EXPECT_TRUE(pip_upgrade_due(NOW - PIP_UPGRADE_INTERVAL - 1, NOW));
   EXPECT_TRUE(pip_upgrade_due(std::nullopt, NOW));
   EXPECT_TRUE(pip_upgrade_due(NOW + 60, NOW));
+  EXPECT_TRUE(pip_upgrade_due(std::numeric_limits<std::int64_t>::min(), NOW));
+  EXPECT_TRUE(pip_upgrade_due(std::numeric_limits<std::int64_t>::max(), NOW));
 }
 
 } // namespace

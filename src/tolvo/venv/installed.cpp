@@ -1,6 +1,7 @@
 #include "tolvo/venv/installed.hpp"
 
 #include "tolvo/config/packaging/names.hpp"
+#include "tolvo/config/packaging/version.hpp"
 #include "tolvo/platform/read_file.hpp"
 #include "tolvo/platform/text.hpp"
 
@@ -43,6 +44,22 @@ std::string folder_name_key(std::string_view folder, std::string_view suffix)
 {
   std::string_view stem = folder.substr(0, folder.size() - suffix.size());
   return config::canonicalize_name(stem.substr(0, stem.find('-')));
+}
+
+// Whether the version in a folder name such as "foo-1.0.dist-info" is the
+// version of its METADATA. pip reads the folder's version where there is
+// one, older releases read METADATA: a disagreement is judged by
+// neither. A folder name without a version leaves METADATA to speak.
+bool folder_version_agrees(std::string_view folder, const std::string& version)
+{
+  const std::string_view stem = folder.substr(0, folder.size() - DIST_INFO.size());
+  const std::size_t dash = stem.find('-');
+  if (dash == std::string_view::npos || dash + 1 == stem.size()) {
+    return true;
+  }
+  const std::optional<config::Version> named = config::Version::try_parse(stem.substr(dash + 1));
+  const std::optional<config::Version> written = config::Version::try_parse(version);
+  return named && written && *named == *written;
 }
 
 int hex_value(char c)
@@ -239,7 +256,9 @@ SitePackages::Lookup SitePackages::find(std::string_view name)
       // Only the header is needed; the long description after it is not read.
       const auto text = platform::read_file_until(entry->second.path + "/METADATA", "\n\n");
       std::optional<DistributionMetadata> metadata = text ? parse_metadata(*text) : std::nullopt;
-      if (metadata && config::canonicalize_name(metadata->name) == key) {
+      const std::string_view folder = std::string_view(entry->second.path).substr(entry->second.path.rfind('/') + 1);
+      if (metadata && config::canonicalize_name(metadata->name) == key &&
+          folder_version_agrees(folder, metadata->version)) {
         distribution = InstalledDistribution{std::move(*metadata), entry->second.path};
       }
     }

@@ -74,8 +74,9 @@ public:
     found,
     missing,
     /// Present but not judgeable: no readable METADATA, a Name that is not
-    /// the one asked for, an egg instead of a dist-info, or two folders of
-    /// the name in one directory.
+    /// the one asked for, a folder name whose version is not METADATA's,
+    /// an egg instead of a dist-info, or two folders of the name in one
+    /// directory.
     unreadable,
   };
 

@@ -1,6 +1,9 @@
 #include "tolvo/venv/interpreter_facts.hpp"
 
 #include <array>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
 
 namespace tolvo::venv {
 
@@ -107,6 +110,20 @@ std::optional<InterpreterFacts> parse_interpreter_facts(std::string_view output)
     return std::nullopt;
   }
   return facts;
+}
+
+std::optional<std::string> interpreter_identity(const std::string& python)
+{
+  char resolved[PATH_MAX];
+  struct stat status
+  {};
+  if (::realpath(python.c_str(), resolved) == nullptr || ::stat(resolved, &status) != 0) {
+    return std::nullopt;
+  }
+  const long long nanoseconds =
+    static_cast<long long>(status.st_mtim.tv_sec) * 1'000'000'000LL + status.st_mtim.tv_nsec;
+  return std::string(resolved) + "\n" + std::to_string(status.st_size) + " " + std::to_string(nanoseconds) + " " +
+         std::to_string(status.st_ino) + " " + std::to_string(status.st_dev);
 }
 
 } // namespace tolvo::venv

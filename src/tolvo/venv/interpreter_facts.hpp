@@ -40,4 +40,10 @@ bool add_interpreter_fact(InterpreterFacts& facts, std::string_view item);
 /// Whether every marker variable but `extra` has a value.
 bool has_every_marker(const InterpreterFacts& facts);
 
+/// Which interpreter file `python` starts: its symbolic links resolved, and
+/// that file's size, modification time (ns), inode and device. A replaced
+/// interpreter, even one of the same version at the same path, gives
+/// another identity. None when it cannot be resolved.
+std::optional<std::string> interpreter_identity(const std::string& python);
+
 } // namespace tolvo::venv

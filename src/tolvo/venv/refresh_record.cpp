@@ -22,6 +22,25 @@ constexpr std::string_view VERSION_LINE = "tolvo refresh record 1";
 constexpr std::array<const char*, 6> TIE_VARIABLES = {"PYTHONPATH",     "PYTHONHOME",     "PYTHONNOUSERSITE",
                                                       "PYTHONUSERBASE", "PYTHONSAFEPATH", "HOME"};
 
+bool is_hash(std::string_view text)
+{
+  return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// A count of seconds as format_record writes it: digits only, few enough
+// that no arithmetic on it overflows.
+std::optional<std::int64_t> parse_seconds(std::string_view text)
+{
+  if (text.empty() || text.size() > 15 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::int64_t seconds = 0;
+  for (const char digit : text) {
+    seconds = seconds * 10 + (digit - '0');
+  }
+  return seconds;
+}
+
 std::string record_path(const std::string& venv_path)
 {
   return venv_path + "/" + std::string(RECORD_FILE);
@@ -73,19 +92,17 @@ std::optional<RefreshRecord> parse_record(std::string_view text)
     const std::size_t space = line.find(' ');
     const std::string_view key = line.substr(0, space);
     const std::string_view rest = space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
-    if (key == "tie" && !rest.empty()) {
+    if (key == "tie" && is_hash(rest)) {
       record.tie = rest;
     } else if (key == "pip-upgraded") {
-      char* parse_end = nullptr;
-      const std::string number(rest);
-      const long long seconds = std::strtoll(number.c_str(), &parse_end, 10);
-      if (number.empty() || *parse_end != '\0') {
+      record.pip_upgraded = parse_seconds(rest);
+      if (!record.pip_upgraded) {
         return std::nullopt;
       }
-      record.pip_upgraded = seconds;
     } else if (key == "project" || key == "head") {
       const std::size_t blank = rest.find(' ');
-      if (blank == 0 || blank == std::string_view::npos || blank + 1 == rest.size()) {
+      if (blank == 0 || blank == std::string_view::npos || blank + 1 == rest.size() ||
+          (key == "project" && !is_hash(rest.substr(0, blank)))) {
         return std::nullopt;
       }
       (key == "project" ? record.projects : record.heads)[std::string(rest.substr(blank + 1))] =
@@ -106,11 +123,12 @@ std::optional<RefreshRecord> parse_record(std::string_view text)
   return record;
 }
 
-std::string environment_tie(std::string_view pyvenv_cfg,
+std::string environment_tie(std::string_view pyvenv_cfg, std::string_view interpreter,
                             const std::vector<std::pair<std::string, std::optional<std::string>>>& variables)
 {
   ShortHash hash;
   hash.add(pyvenv_cfg);
+  hash.add(interpreter);
   for (const auto& [name, value] : variables) {
     hash.add(name);
     hash.add(value ? "=" + *value : std::string("unset"));
@@ -121,7 +139,8 @@ std::string environment_tie(std::string_view pyvenv_cfg,
 std::optional<std::string> current_tie(const std::string& venv_path)
 {
   const std::optional<std::string> cfg = platform::read_file_until(venv_path + "/pyvenv.cfg");
-  if (!cfg) {
+  const std::optional<std::string> interpreter = interpreter_identity(venv_path + "/bin/python");
+  if (!cfg || !interpreter) {
     return std::nullopt;
   }
   std::vector<std::pair<std::string, std::optional<std::string>>> variables;
@@ -129,7 +148,7 @@ std::optional<std::string> current_tie(const std::string& venv_path)
     const char* value = std::getenv(name);
     variables.emplace_back(name, value == nullptr ? std::nullopt : std::optional<std::string>(value));
   }
-  return environment_tie(*cfg, variables);
+  return environment_tie(*cfg, *interpreter, variables);
 }
 
 std::optional<RefreshRecord> load_record(const std::string& venv_path)

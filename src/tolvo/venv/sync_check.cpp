@@ -1,13 +1,12 @@
 #include "tolvo/venv/sync_check.hpp"
 
 #include "tolvo/config/packaging/names.hpp"
-#include "tolvo/config/packaging/requirement.hpp"
 #include "tolvo/config/packaging/version.hpp"
 #include "tolvo/errors.hpp"
+#include "tolvo/venv/requirement_closure.hpp"
 
 #include <algorithm>
 #include <filesystem>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -42,93 +41,6 @@ bool same_directory(const std::string& a, const std::string& b)
   return !error && ra == rb;
 }
 
-// The requirements met so far and those still to follow. Each installed
-// distribution is followed once per extra asked of it.
-class Closure
-{
-public:
-  Closure(const config::MarkerEnvironment& markers, SitePackages& site)
-    : m_markers(markers),
-      m_site(site)
-  {}
-
-  /// Adds `text`, a requirement that applies with `extra` in the marker
-  /// environment; a judgement when it already fails.
-  std::optional<Judgement> require(const std::string& text, const std::string& extra)
-  {
-    m_pending.emplace_back(config::Requirement(text), extra);
-    return drain();
-  }
-
-private:
-  std::optional<Judgement> drain()
-  {
-    while (!m_pending.empty()) {
-      auto [requirement, extra] = std::move(m_pending.back());
-      m_pending.pop_back();
-      if (auto failed = meet(requirement, extra)) {
-        return failed;
-      }
-    }
-    return std::nullopt;
-  }
-
-  std::optional<Judgement> meet(const config::Requirement& requirement, const std::string& extra)
-  {
-    if (requirement.marker) {
-      m_markers["extra"] = extra;
-      if (!requirement.marker->evaluate(m_markers)) {
-        return std::nullopt;
-      }
-    }
-    if (!requirement.url.empty()) {
-      return unsure(requirement.name + " is asked for by URL");
-    }
-    const SitePackages::Lookup found = m_site.find(requirement.name);
-    if (found.state == SitePackages::State::missing) {
-      return unsatisfied(requirement.name + " is not installed");
-    }
-    if (found.state == SitePackages::State::unreadable) {
-      return unsure(requirement.name + " cannot be read");
-    }
-    const InstalledDistribution& distribution = *found.distribution;
-    const std::optional<config::Version> version = config::Version::try_parse(distribution.metadata.version);
-    if (!version) {
-      return unsure(requirement.name + " has the version '" + distribution.metadata.version + "'");
-    }
-    // Installers judge an installed version with pre-releases admitted.
-    if (!requirement.specifier.contains(*version, /*prereleases=*/true)) {
-      return unsatisfied(requirement.name + " " + distribution.metadata.version + " does not match '" +
-                         requirement.specifier.str() + "'");
-    }
-    std::vector<std::string> extras{""};
-    for (const std::string& asked : requirement.extras) {
-      const std::string key = config::canonicalize_name(asked);
-      const bool provided =
-        std::any_of(distribution.metadata.provides_extra.begin(), distribution.metadata.provides_extra.end(),
-                    [&](const std::string& offered) { return config::canonicalize_name(offered) == key; });
-      if (!provided) {
-        return unsure(requirement.name + " does not provide the extra '" + asked + "'");
-      }
-      extras.push_back(key);
-    }
-    const std::string name = config::canonicalize_name(distribution.metadata.name);
-    for (const std::string& each : extras) {
-      if (m_followed.insert({name, each}).second) {
-        for (const std::string& dependency : distribution.metadata.requires_dist) {
-          m_pending.emplace_back(config::Requirement(dependency), each);
-        }
-      }
-    }
-    return std::nullopt;
-  }
-
-  config::MarkerEnvironment m_markers;
-  SitePackages& m_site;
-  std::vector<std::pair<config::Requirement, std::string>> m_pending;
-  std::set<std::pair<std::string, std::string>> m_followed;
-};
-
 // The requirement strings of the project that `target` asks for, each
 // with the extra its markers see; or why they cannot be told.
 std::optional<Judgement> project_requirements(const InstallTarget& target, const config::ProjectConfig& project,
@@ -138,8 +50,13 @@ std::optional<Judgement> project_requirements(const InstallTarget& target, const
   if (contains(dynamic, "dependencies") || (contains(dynamic, "optional-dependencies") && !target.extras.empty())) {
     return unsure("the project's dependencies are dynamic");
   }
+  // The project's own dependencies apply with no extra and with each extra
+  // asked: installers evaluate their markers in all of these.
   for (const std::string& text : project.dependencies().value_or(std::vector<std::string>{})) {
     out.emplace_back(text, "");
+    for (const std::string& name : target.extras) {
+      out.emplace_back(text, config::canonicalize_name(name));
+    }
   }
   if (!target.extras.empty()) {
     const config::Extras extras = project.extras().value_or(config::Extras{});
@@ -236,7 +153,7 @@ Judgement judge_install(const InstallTarget& target, SyncContext& context)
     for (const std::string& package : target.packages) {
       requirements.emplace_back(package, "");
     }
-    Closure closure(context.markers, context.site);
+    RequirementClosure closure(context.markers, context.site);
     for (const auto& [text, extra] : requirements) {
       if (auto failed = closure.require(text, extra)) {
         return *failed;
@@ -250,7 +167,8 @@ Judgement judge_install(const InstallTarget& target, SyncContext& context)
 
 bool pip_upgrade_due(std::optional<std::int64_t> last_upgrade, std::int64_t now)
 {
-  return !last_upgrade || now < *last_upgrade || now - *last_upgrade > PIP_UPGRADE_INTERVAL;
+  // Compared without subtracting the recorded time, which no arithmetic may trust.
+  return !last_upgrade || *last_upgrade > now || *last_upgrade < now - PIP_UPGRADE_INTERVAL;
 }
 
 bool pip_present(const std::string& venv_path)

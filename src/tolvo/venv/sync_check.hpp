@@ -62,7 +62,7 @@ Judgement judge_install(const InstallTarget& target, SyncContext& context);
 
 /// Whether pip should be upgraded, given the last upgrade (seconds since
 /// the epoch, none when unknown) and `now`: when that is over seven days
-/// ago, unknown, or in the future.
+/// ago, unknown, or in the future, however far.
 bool pip_upgrade_due(std::optional<std::int64_t> last_upgrade, std::int64_t now);
 
 /// Seven days, in seconds.

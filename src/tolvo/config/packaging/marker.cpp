@@ -81,11 +81,15 @@ bool compare(const std::string& lhs, const std::string& op, const std::string& r
   throw ValueError("Undefined '" + op + "' on '" + lhs + "' and '" + rhs + "'");
 }
 
+// `env`'s value, or the machine's when `env` has none.
 const std::string& lookup(const MarkerEnvironment& env, const std::string& key)
 {
   auto it = env.find(key);
   if (it == env.end()) {
-    throw ValueError("Undefined marker variable: '" + key + "'");
+    it = default_marker_environment().find(key);
+    if (it == default_marker_environment().end()) {
+      throw ValueError("Undefined marker variable: '" + key + "'");
+    }
   }
   return it->second;
 }
@@ -127,6 +131,27 @@ bool eval(const MarkerNode& node, const MarkerEnvironment& env)
     group = group && v;
   }
   return any_group || group;
+}
+
+// Adds the names `extra` is compared with; false when it is compared with
+// an operator other than "==" and "!=", or with itself.
+bool collect_extra_names(const MarkerNode& node, std::set<std::string>& names)
+{
+  if (node.item) {
+    const MarkerItem& it = *node.item;
+    const bool left = it.lhs_is_variable && it.lhs == "extra";
+    const bool right = it.rhs_is_variable && it.rhs == "extra";
+    if (!left && !right) {
+      return true;
+    }
+    if ((left && right) || (it.op != "==" && it.op != "!=")) {
+      return false;
+    }
+    names.insert(canonicalize_name(left ? it.rhs : it.lhs));
+    return true;
+  }
+  return std::all_of(node.atoms.begin(), node.atoms.end(),
+                     [&](const MarkerNode& atom) { return collect_extra_names(atom, names); });
 }
 
 } // namespace
@@ -183,11 +208,17 @@ std::string Marker::str() const
 
 bool Marker::evaluate(const MarkerEnvironment& env) const
 {
-  MarkerEnvironment full = default_marker_environment();
-  for (const auto& [k, v] : env) {
-    full[k] = v;
+  // Looked up in `env`, then in the machine's values: no copy per evaluation.
+  return eval(*m_root, env);
+}
+
+std::optional<std::set<std::string>> Marker::extra_names() const
+{
+  std::set<std::string> names;
+  if (!collect_extra_names(*m_root, names)) {
+    return std::nullopt;
   }
-  return eval(*m_root, full);
+  return names;
 }
 
 } // namespace tolvo::config

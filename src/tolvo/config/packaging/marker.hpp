@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,10 @@ public:
   /// Evaluates with the machine's values, `extra` "", overridden by `env`.
   /// Throws ValueError on an undefined comparison or an unknown variable.
   [[nodiscard]] bool evaluate(const MarkerEnvironment& env = {}) const;
+  /// The normalised names the marker compares `extra` with, when it does so
+  /// only with "==" and "!=", so that it means the same with every other
+  /// name. Empty when `extra` is not named; none when it is compared otherwise.
+  [[nodiscard]] std::optional<std::set<std::string>> extra_names() const;
 
   bool operator==(const Marker& other) const { return str() == other.str(); }
 

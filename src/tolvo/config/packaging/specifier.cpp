@@ -29,6 +29,12 @@ bool prefix_match(const Version& v, const Version& prefix)
   return true;
 }
 
+// Whether two versions share epoch and release (1.0rc1 and 1.0.0.post2 do).
+bool same_base_release(const Version& a, const Version& b)
+{
+  return Version(a.base_version()) == Version(b.base_version());
+}
+
 bool starts_with_suffix(std::string_view item)
 {
   for (std::string_view p : {"dev", "a", "b", "rc", "post"}) {
@@ -108,7 +114,9 @@ std::string compatible_prefix(const std::string& spec)
 
 Specifier::Specifier(std::string_view text)
 {
-  auto fail = [&]() { return ValueError("Invalid specifier: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'"); };
+  auto fail = [&]() {
+    return ValueError("Invalid specifier: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
+  };
   std::string_view s = platform::strip(text);
   for (std::string_view op : SPECIFIER_OPERATORS) {
     if (s.substr(0, op.size()) == op) {
@@ -224,19 +232,29 @@ bool Specifier::contains(const Version& item) const
   if (m_op == ">=") {
     return pub >= spec;
   }
+  // "<" and ">" keep out the neighbours of the bound itself. Installers
+  // draw that line in two ways: pip up to 25 (packaging up to 25) around
+  // the bound's base release (<1.0.post1 refuses 1.0rc1, >1.0rc1 refuses
+  // 1.0.post1 and 1.0+local), later ones around the bound alone. A version
+  // is admitted only when both admit it, whichever pip the environment has.
   if (m_op == "<") {
-    // <1.0 admits no pre-release of 1.0 itself.
-    return item < spec && (spec.is_prerelease() || !item.is_prerelease() || item < spec.earliest_prerelease());
+    if (!(item < spec)) {
+      return false;
+    }
+    if (spec.is_prerelease() || !item.is_prerelease()) {
+      return true;
+    }
+    return item < spec.earliest_prerelease() && !same_base_release(item, spec);
   }
   if (m_op == ">") {
-    // >1.0 admits neither post-releases nor local versions of 1.0 itself.
     if (!(item > spec)) {
       return false;
     }
-    if (!spec.is_postrelease() && item.is_postrelease() && item.post_base() == spec) {
+    if (item.is_postrelease() && !spec.is_postrelease() &&
+        (item.post_base() == spec || same_base_release(item, spec))) {
       return false;
     }
-    return !(item.has_local() && Version(item.public_str()) == spec);
+    return !(item.has_local() && (Version(item.public_str()) == spec || same_base_release(item, spec)));
   }
   // "~=": at least the version, and the same release prefix.
   return pub >= spec && prefix_match(item, Version(compatible_prefix(m_version)));
