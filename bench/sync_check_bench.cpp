@@ -219,7 +219,8 @@ int main()
   all_extras.packages = {every + "]"};
   const auto judge_maze = [&] {
     tolvo::venv::SitePackages packages({maze.string()});
-    tolvo::venv::SyncContext context{tolvo::testing::LINUX_CPYTHON_311, packages};
+    tolvo::venv::SyncContext context{
+      tolvo::testing::LINUX_CPYTHON_311, packages, nullptr, {}, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
     const tolvo::venv::Judgement judged = tolvo::venv::judge_install(all_extras, context);
     if (judged.verdict != tolvo::venv::Verdict::satisfied) {
       std::fprintf(stderr, "sync_check_bench: not satisfied: %s\n", judged.reason.c_str());

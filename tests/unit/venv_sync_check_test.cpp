@@ -255,7 +255,7 @@ TEST(SyncCheckSignal, EndsTheJudgementAsItEndsEverythingElse)
   const platform::InterruptionHandlers handlers;
   platform::clear_interruption();
   ::raise(SIGTERM);
-  EXPECT_THROW(environment.judge(packages({"pytest>=8"}), PYPROJECT, "hash-now"), Interrupted);
+  EXPECT_THROW(environment.judge(packages({"pytest>=8"}), PYPROJECT, "hash-now", std::nullopt), Interrupted);
   platform::clear_interruption();
 }
 
