@@ -66,7 +66,7 @@ TEST(RefreshRecord, FactsAndRecordRoundTrip)
   const RefreshRecord record{"0123456789abcdef",
                              1'700'000'000,
                              facts,
-                             {{"/p/my project", "00000000feedf00d"}},
+                             {{"/p/my project", "00000000feedf00d-0123456789abcdef"}},
                              {{"/p/my project", "unborn:refs/heads/x"}}};
   EXPECT_EQ(parse_record(format_record(record)), record);
 }

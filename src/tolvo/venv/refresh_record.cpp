@@ -27,6 +27,15 @@ bool is_hash(std::string_view text)
   return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
+// A project's fingerprint: a hash, followed by the hash of its version files
+// when its version is read from them.
+bool is_fingerprint(std::string_view text)
+{
+  const std::size_t dash = text.find('-');
+  return dash == std::string_view::npos ? is_hash(text)
+                                        : is_hash(text.substr(0, dash)) && is_hash(text.substr(dash + 1));
+}
+
 // A count of seconds as format_record writes it: digits only, few enough
 // that no arithmetic on it overflows.
 std::optional<std::int64_t> parse_seconds(std::string_view text)
@@ -102,7 +111,7 @@ std::optional<RefreshRecord> parse_record(std::string_view text)
     } else if (key == "project" || key == "head") {
       const std::size_t blank = rest.find(' ');
       if (blank == 0 || blank == std::string_view::npos || blank + 1 == rest.size() ||
-          (key == "project" && !is_hash(rest.substr(0, blank)))) {
+          (key == "project" && !is_fingerprint(rest.substr(0, blank)))) {
         return std::nullopt;
       }
       (key == "project" ? record.projects : record.heads)[std::string(rest.substr(blank + 1))] =
