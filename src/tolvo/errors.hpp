@@ -87,28 +87,28 @@ public:
 };
 
 /// A lookup walked into a value that is not a table.
-class TypeError : public Error
+class NotATable : public Error
 {
 public:
   using Error::Error;
 };
 
 /// A value is not acceptable (an unknown extra, a malformed requirement...).
-class ValueError : public Error
+class InvalidValue : public Error
 {
 public:
   using Error::Error;
 };
 
 /// A generic failure of an operation ("sdist build failed").
-class RuntimeError : public Error
+class OperationFailed : public Error
 {
 public:
   using Error::Error;
 };
 
 /// A case tolvo does not support ("ERROR: Unknown libc ...").
-class NotImplementedError : public Error
+class Unsupported : public Error
 {
 public:
   using Error::Error;

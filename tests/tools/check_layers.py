@@ -20,7 +20,7 @@ import tempfile
 from pathlib import Path
 
 # Lowest first; layers on one level may not include each other.
-LAYERS: list[set[str]] = [{"errors"}, {"platform"}, {"config"}, {"venv"}, {"build", "lint", "wheel"}, {"cli"}]
+LAYERS: list[set[str]] = [{"errors"}, {"platform"}, {"console"}, {"config"}, {"venv"}, {"build", "lint", "wheel"}, {"cli"}]
 LEVEL = {name: level for level, names in enumerate(LAYERS) for name in names}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
 SOURCES = (".hpp", ".cpp", ".h", ".cc", ".inl")

@@ -15,7 +15,7 @@ TEST(ErrorReport, OnePrefixWhereTheMessageNeedsOneNoneWhereItIsTheWholeLine)
     std::string text;
     int status;
   } cases[] = {
-    {error_report(ValueError("Unknown extra 'web'. Available: ")), "tolvo: error: Unknown extra 'web'. Available: \n",
+    {error_report(InvalidValue("Unknown extra 'web'. Available: ")), "tolvo: error: Unknown extra 'web'. Available: \n",
      1},
     {error_report(AssertionFailure("1", "pyproject.toml: 'project.version' is not a string")),
      "tolvo: error: pyproject.toml: 'project.version' is not a string: 1\n", 1},

@@ -37,8 +37,8 @@ TEST_P(ValidateExtrasTest, AcceptsDefinedNamesAndNamesTheFirstUnknown)
   }
   try {
     tolvo::cli::validate_extras(config, GetParam().extras);
-    FAIL() << "no ValueError";
-  } catch (const tolvo::ValueError& error) {
+    FAIL() << "no InvalidValue";
+  } catch (const tolvo::InvalidValue& error) {
     EXPECT_EQ(std::string(error.what()), GetParam().error);
   }
 }
@@ -55,8 +55,8 @@ TEST(ValidateExtrasTest, ProjectWithoutGroupsRejectsEveryName)
   const tolvo::config::ProjectConfig config = config_of("[project]\nname = \"demo\"\n");
   try {
     tolvo::cli::validate_extras(config, {"test"});
-    FAIL() << "no ValueError";
-  } catch (const tolvo::ValueError& error) {
+    FAIL() << "no InvalidValue";
+  } catch (const tolvo::InvalidValue& error) {
     EXPECT_EQ(std::string(error.what()), "Unknown extra 'test'. Available: ");
   }
   EXPECT_TRUE(tolvo::cli::validate_extras(config, {}).empty());

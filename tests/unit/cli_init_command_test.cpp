@@ -20,9 +20,9 @@ class ProjectName : public ::testing::TestWithParam<NameCase>
 TEST_P(ProjectName, AcceptsOnlyPlainPathsInsideTheProject)
 {
   if (GetParam().accepted) {
-    EXPECT_NO_THROW(tolvo::cli::_check_project_name(GetParam().name));
+    EXPECT_NO_THROW(tolvo::cli::check_project_name(GetParam().name));
   } else {
-    EXPECT_THROW(tolvo::cli::_check_project_name(GetParam().name), tolvo::ValueError);
+    EXPECT_THROW(tolvo::cli::check_project_name(GetParam().name), tolvo::InvalidValue);
   }
 }
 
@@ -57,7 +57,7 @@ TEST(FirstTest, ImportsThePackageUnderTests)
     {"back\\slash", "tests/test_back_slash.py", "\"back\\\\slash\""},
   };
   for (const Case& c : cases) {
-    const tolvo::cli::FirstTest test = tolvo::cli::_first_test(c.name);
+    const tolvo::cli::FirstTest test = tolvo::cli::first_test(c.name);
     EXPECT_EQ(test.path, c.path);
     const std::string module = c.module_literal;
     EXPECT_NE(test.text.find("importlib.import_module(" + module + ")"), std::string::npos) << test.text;

@@ -73,15 +73,15 @@ TEST(Coverage, ReportOrderGroupsByCanonicalName)
 TEST(Coverage, EmptyExpectedStillParsesActual)
 {
   EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({}, {"foo"}, ">=3.10"), Strings{});
-  EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({}, {"foo >=1 <2"}, ">=3.10"), tolvo::ValueError);
-  EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({"-bad"}, {}, ">=3.10"), tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({}, {"foo >=1 <2"}, ">=3.10"), tolvo::InvalidValue);
+  EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({"-bad"}, {}, ">=3.10"), tolvo::InvalidValue);
 }
 
 TEST(Coverage, RequiresPythonErrorsOnlyWhenMarkersDiffer)
 {
   EXPECT_EQ(tolvo::config::requirements_not_satisfied_by({"foo"}, {"foo"}, "not a specifier"), Strings{});
   EXPECT_THROW(tolvo::config::requirements_not_satisfied_by({"foo"}, {"foo; os_name == 'nt'"}, "not a specifier"),
-               tolvo::ValueError);
+               tolvo::InvalidValue);
 }
 
 TEST(Coverage, WildcardPinAgainstLowerBoundIsInvalidVersion)
@@ -89,7 +89,7 @@ TEST(Coverage, WildcardPinAgainstLowerBoundIsInvalidVersion)
   try {
     (void)tolvo::config::requirements_not_satisfied_by({"foo==3.8.*"}, {"foo>=3.9"}, ">=3.10");
     FAIL();
-  } catch (const tolvo::ValueError& e) {
+  } catch (const tolvo::InvalidValue& e) {
     EXPECT_STREQ(e.what(), "Invalid version: '3.8.*'");
   }
   // Two pins compare as text, without parsing.
@@ -99,7 +99,7 @@ TEST(Coverage, WildcardPinAgainstLowerBoundIsInvalidVersion)
 TEST(SpecifierCovers, Table)
 {
   auto covers = [](const char* e, const char* a) {
-    return tolvo::config::_specifier_covers(tolvo::config::SpecifierSet(e), tolvo::config::SpecifierSet(a));
+    return tolvo::config::specifier_covers(tolvo::config::SpecifierSet(e), tolvo::config::SpecifierSet(a));
   };
   EXPECT_TRUE(covers("", ""));
   EXPECT_TRUE(covers("<2", ""));
@@ -112,16 +112,16 @@ TEST(SpecifierCovers, Table)
 
 TEST(GetMinVersion, FirstLowerBoundOrPin)
 {
-  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet("<3,==2.1,>=1")),
+  EXPECT_EQ(tolvo::config::minimum_version(tolvo::config::SpecifierSet("<3,==2.1,>=1")),
             std::optional<std::string>("2.1"));
-  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet(">= v1.0 ,==2")),
+  EXPECT_EQ(tolvo::config::minimum_version(tolvo::config::SpecifierSet(">= v1.0 ,==2")),
             std::optional<std::string>("v1.0"));
-  EXPECT_EQ(tolvo::config::_get_min_version(tolvo::config::SpecifierSet("<3,!=2,~=1.0,>1")), std::nullopt);
+  EXPECT_EQ(tolvo::config::minimum_version(tolvo::config::SpecifierSet("<3,!=2,~=1.0,>1")), std::nullopt);
 }
 
 TEST(MarkerEnvironments, UseTheMinimumPython)
 {
-  auto envs = tolvo::config::_generate_marker_environments(">=3.11.2,<4");
+  auto envs = tolvo::config::generate_marker_environments(">=3.11.2,<4");
   ASSERT_EQ(envs.size(), 3U);
   const char* platforms[] = {"linux", "darwin", "win32"};
   const char* systems[] = {"Linux", "Darwin", "Win32"};
@@ -131,24 +131,24 @@ TEST(MarkerEnvironments, UseTheMinimumPython)
                                                            {"sys_platform", platforms[i]},
                                                            {"platform_system", systems[i]}}));
   }
-  auto pinned = tolvo::config::_generate_marker_environments("==3.11");
+  auto pinned = tolvo::config::generate_marker_environments("==3.11");
   EXPECT_EQ(pinned[0].at("python_version"), "==3.11");
   EXPECT_EQ(pinned[0].at("python_full_version"), "==3.11.0");
-  EXPECT_THROW(tolvo::config::_generate_marker_environments(">=3.x"), tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::generate_marker_environments(">=3.x"), tolvo::InvalidValue);
 }
 
 TEST(MarkerCovers, Table)
 {
   auto m = [](const char* t) { return std::optional<tolvo::config::Marker>(tolvo::config::Marker(t)); };
-  EXPECT_TRUE(tolvo::config::_marker_covers(std::nullopt, std::nullopt, ">=3.10"));
-  EXPECT_TRUE(tolvo::config::_marker_covers(m("os_name=='nt'"), std::nullopt, ">=3.10"));
-  EXPECT_TRUE(tolvo::config::_marker_covers(m("os_name=='nt'"), m("os_name == \"nt\""), "garbage"));
-  EXPECT_FALSE(tolvo::config::_marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.10"));
-  EXPECT_TRUE(tolvo::config::_marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.11"));
+  EXPECT_TRUE(tolvo::config::marker_covers(std::nullopt, std::nullopt, ">=3.10"));
+  EXPECT_TRUE(tolvo::config::marker_covers(m("os_name=='nt'"), std::nullopt, ">=3.10"));
+  EXPECT_TRUE(tolvo::config::marker_covers(m("os_name=='nt'"), m("os_name == \"nt\""), "garbage"));
+  EXPECT_FALSE(tolvo::config::marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.10"));
+  EXPECT_TRUE(tolvo::config::marker_covers(std::nullopt, m("python_version >= '3.11'"), ">=3.11"));
   // Undefined comparisons skip the environment rather than fail.
-  EXPECT_TRUE(tolvo::config::_marker_covers(std::nullopt, m("sys_platform ~= 'linux'"), ">=3.10"));
+  EXPECT_TRUE(tolvo::config::marker_covers(std::nullopt, m("sys_platform ~= 'linux'"), ">=3.10"));
   // With "==3.11" as python_version, version comparisons hold nowhere.
-  EXPECT_FALSE(tolvo::config::_marker_covers(std::nullopt, m("python_version >= '3.8'"), "==3.11"));
+  EXPECT_FALSE(tolvo::config::marker_covers(std::nullopt, m("python_version >= '3.8'"), "==3.11"));
 }
 
 } // namespace

@@ -47,7 +47,7 @@ TEST_P(ResolveGroup, ExpandsIncludesDepthFirstByNormalisedName)
 {
   const DependencyGroups groups = groups_of(GROUPS);
   if (GetParam().requirements.empty()) {
-    EXPECT_THROW(resolve_dependency_group(groups, GetParam().group), ValueError);
+    EXPECT_THROW(resolve_dependency_group(groups, GetParam().group), InvalidValue);
   } else {
     EXPECT_EQ(resolve_dependency_group(groups, GetParam().group), GetParam().requirements);
   }
@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ResolveGroup,
 TEST(DependencyGroups, NamesThatNormaliseAlikeAreRefused)
 {
   const DependencyGroups groups = groups_of("[dependency-groups]\nDev = [\"a\"]\ndev = [\"b\"]\n");
-  EXPECT_THROW(resolve_dependency_group(groups, "Dev"), ValueError);
+  EXPECT_THROW(resolve_dependency_group(groups, "Dev"), InvalidValue);
   std::istringstream none("[project]\nname = \"x\"\n");
   EXPECT_FALSE(ProjectConfig(none).dependency_groups());
   std::istringstream not_a_table("dependency-groups = [\"x\"]\n");

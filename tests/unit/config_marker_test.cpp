@@ -53,7 +53,7 @@ class InvalidMarker : public ::testing::TestWithParam<std::string>
 
 TEST_P(InvalidMarker, Throws)
 {
-  EXPECT_THROW(tolvo::config::Marker{GetParam()}, tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::Marker{GetParam()}, tolvo::InvalidValue);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InvalidMarker,
@@ -68,7 +68,7 @@ TEST(InvalidMarker, NestingBeyondTheLimitIsRefusedWhereItGoesBeyond)
   try {
     tolvo::config::Marker(std::string(depth, '(') + "os_name == 'a'" + std::string(depth, ')'));
     FAIL() << "not refused";
-  } catch (const tolvo::ValueError& error) {
+  } catch (const tolvo::InvalidValue& error) {
     EXPECT_EQ(error.what(), "Invalid marker: parentheses nested more than 100 deep at position 100 of '" +
                               std::string(depth, '(') + "os_name == 'a'" + std::string(85, ')') + "...'");
   }
@@ -116,7 +116,7 @@ class UndefinedComparison : public ::testing::TestWithParam<std::string>
 
 TEST_P(UndefinedComparison, Throws)
 {
-  EXPECT_THROW((void)tolvo::config::Marker(GetParam()).evaluate(ENV), tolvo::ValueError);
+  EXPECT_THROW((void)tolvo::config::Marker(GetParam()).evaluate(ENV), tolvo::InvalidValue);
 }
 
 // Every term is evaluated, so an undefined one fails even after a true "or".

@@ -125,7 +125,7 @@ TEST_P(ProjectConfigFailure, RaisesTheRightKindWithItsMessage)
   } catch (const tolvo::AssertionFailure& error) {
     EXPECT_STREQ(c.kind, "assertion");
     EXPECT_EQ(error.what(), std::string(c.message));
-  } catch (const tolvo::TypeError& error) {
+  } catch (const tolvo::NotATable& error) {
     EXPECT_STREQ(c.kind, "type");
     EXPECT_EQ(error.what(), std::string(c.message));
   }
@@ -279,7 +279,7 @@ TEST(ProjectConfig, InvalidTomlNamesTheFaultAndPosition)
   try {
     from_text("[project]\nname = \n");
     FAIL() << "no error raised";
-  } catch (const tolvo::ValueError& error) {
+  } catch (const tolvo::InvalidValue& error) {
     const std::string message = error.what();
     EXPECT_NE(message.find("invalid TOML"), std::string::npos) << message;
     EXPECT_NE(message.find("line 2"), std::string::npos) << message;
@@ -298,7 +298,7 @@ TEST_P(ProjectConfigNonAscii, OutsideStringsIsInvalidToml)
   try {
     from_text(GetParam());
     FAIL() << "no error raised";
-  } catch (const tolvo::ValueError& error) {
+  } catch (const tolvo::InvalidValue& error) {
     EXPECT_NE(std::string(error.what()).find("invalid TOML"), std::string::npos) << error.what();
   }
 }

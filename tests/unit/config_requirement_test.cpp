@@ -40,7 +40,7 @@ TEST_P(InvalidRequirement, ThrowsNamingText)
   try {
     tolvo::config::Requirement r(GetParam());
     FAIL() << r.str();
-  } catch (const tolvo::ValueError& e) {
+  } catch (const tolvo::InvalidValue& e) {
     EXPECT_NE(std::string(e.what()).find("'" + GetParam() + "'"), std::string::npos) << e.what();
   }
 }

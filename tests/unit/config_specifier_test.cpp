@@ -24,7 +24,7 @@ class InvalidSpecifier : public ::testing::TestWithParam<std::string>
 
 TEST_P(InvalidSpecifier, Throws)
 {
-  EXPECT_THROW(tolvo::config::Specifier{GetParam()}, tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::Specifier{GetParam()}, tolvo::InvalidValue);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InvalidSpecifier,
@@ -39,7 +39,7 @@ TEST(Specifier, KeepsTextAsWrittenAndMessageNamesIt)
   try {
     tolvo::config::Specifier bad(">=1.0.*");
     FAIL() << bad.str();
-  } catch (const tolvo::ValueError& e) {
+  } catch (const tolvo::InvalidValue& e) {
     EXPECT_STREQ(e.what(), "Invalid specifier: '>=1.0.*'");
   }
 }
@@ -54,7 +54,7 @@ TEST(SpecifierSet, IteratesInWrittenOrderAndSkipsEmptyParts)
   EXPECT_EQ(texts, (std::vector<std::string>{">=1.0", "<2", "!=1.5"}));
   EXPECT_EQ(set.str(), "!=1.5,<2,>=1.0");
   EXPECT_TRUE(tolvo::config::SpecifierSet("").empty());
-  EXPECT_THROW(tolvo::config::SpecifierSet(">=1.0,foo"), tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::SpecifierSet(">=1.0,foo"), tolvo::InvalidValue);
 }
 
 struct ContainsCase

@@ -38,7 +38,7 @@ std::string shown(const List& list)
 TEST_P(DiffLists, ReportsOnlyMissingEntriesShowingBothListsWhole)
 {
   const ListCase& c = GetParam();
-  const std::optional<std::string> line = tolvo::config::_diff_lists("tool.x.exclude", c.expected, c.actual);
+  const std::optional<std::string> line = tolvo::config::diff_lists("tool.x.exclude", c.expected, c.actual);
   if (!c.reported) {
     EXPECT_EQ(line, std::nullopt);
   } else {
@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DiffLists,
 
 TEST(DiffListsDisplay, UsesPythonLiterals)
 {
-  EXPECT_EQ(tolvo::config::_diff_lists("n", V{".venv", "it's"}, std::nullopt),
+  EXPECT_EQ(tolvo::config::diff_lists("n", V{".venv", "it's"}, std::nullopt),
             "n: expected ['.venv', \"it's\"], got None");
 }
 
@@ -192,7 +192,7 @@ TEST_F(Diff, TestDependencyGroupCountsAsTheExtra)
   }
   Project cycle;
   cycle.extras = "[dependency-groups]\ntest = [{include-group = \"test\"}]\n";
-  EXPECT_THROW(run(cycle), tolvo::ValueError);
+  EXPECT_THROW(run(cycle), tolvo::InvalidValue);
 }
 
 TEST_F(Diff, BuildFindingSetsCountToOne)

@@ -53,7 +53,7 @@ TEST_P(FillTemplateFault, ThrowsValueErrorNamingTemplateAndFault)
   try {
     fill_template("broken.tpl", GetParam().text, values);
     FAIL() << "no error for " << GetParam().text;
-  } catch (const tolvo::ValueError& error) {
+  } catch (const tolvo::InvalidValue& error) {
     const std::string message = error.what();
     EXPECT_NE(message.find("'broken.tpl'"), std::string::npos) << message;
     EXPECT_NE(message.find(GetParam().message_part), std::string::npos) << message;
@@ -162,7 +162,7 @@ TEST(BuiltInTemplates, PyprojectRejectsAMissingPlaceholderValue)
         values[name] = "v";
       }
     }
-    EXPECT_THROW(fill_template("pyproject.toml.tpl", text, values), tolvo::ValueError) << left_out;
+    EXPECT_THROW(fill_template("pyproject.toml.tpl", text, values), tolvo::InvalidValue) << left_out;
   }
 }
 
@@ -173,7 +173,7 @@ TEST(BuiltInTemplates, WorkflowUsesProjectName)
   EXPECT_NE(filled.find("demo_pkg"), std::string::npos);
   // The workflow has no literal braces, so none survive filling.
   EXPECT_EQ(filled.find_first_of("{}"), std::string::npos);
-  EXPECT_THROW(fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"), {}), tolvo::ValueError);
+  EXPECT_THROW(fill_template("build.yml.tpl", tolvo::config::read_template("build.yml.tpl"), {}), tolvo::InvalidValue);
 }
 
 } // namespace

@@ -39,8 +39,8 @@ TEST_P(TestToolNames, SettingThenTestExtraThenFirstUsualGroup)
   }
   try {
     test_tool_names(&config);
-    FAIL() << "no ValueError";
-  } catch (const ValueError& error) {
+    FAIL() << "no InvalidValue";
+  } catch (const InvalidValue& error) {
     EXPECT_EQ(std::string(error.what()), c.error);
   }
 }

@@ -55,7 +55,7 @@ TEST_P(TomlLimits, RefusesOnlyWhatGoesBeyondWithItsPosition)
   try {
     check_toml_limits(c.document, "pyproject.toml");
     FAIL() << "not refused";
-  } catch (const tolvo::ValueError& error) {
+  } catch (const tolvo::InvalidValue& error) {
     EXPECT_EQ(error.what(), c.message);
   }
 }

@@ -40,7 +40,7 @@ class InvalidVersion : public ::testing::TestWithParam<std::string>
 
 TEST_P(InvalidVersion, Throws)
 {
-  EXPECT_THROW(tolvo::config::Version{GetParam()}, tolvo::ValueError);
+  EXPECT_THROW(tolvo::config::Version{GetParam()}, tolvo::InvalidValue);
   EXPECT_FALSE(tolvo::config::Version::try_parse(GetParam()).has_value());
 }
 
@@ -53,7 +53,7 @@ TEST(Version, InvalidMessageNamesText)
   try {
     tolvo::config::Version v("3.8.*");
     FAIL() << v.str();
-  } catch (const tolvo::ValueError& e) {
+  } catch (const tolvo::InvalidValue& e) {
     EXPECT_STREQ(e.what(), "Invalid version: '3.8.*'");
   }
 }
@@ -66,13 +66,13 @@ TEST(Version, InvalidMessagesQuoteAtMostTwoHundredCharacters)
   try {
     tolvo::config::Version v(long_text);
     FAIL() << "accepted";
-  } catch (const tolvo::ValueError& e) {
+  } catch (const tolvo::InvalidValue& e) {
     EXPECT_EQ(e.what(), "Invalid version: '" + shown);
   }
   try {
     tolvo::config::Specifier s(">=" + long_text);
     FAIL() << "accepted";
-  } catch (const tolvo::ValueError& e) {
+  } catch (const tolvo::InvalidValue& e) {
     EXPECT_EQ(e.what(), "Invalid specifier: '>=" + shown.substr(0, shown.size() - 6) + "...'");
   }
 }

@@ -3,12 +3,12 @@
 // composition and where the tool's own files are found.
 
 #include "tolvo/config/pyproject.hpp"
+#include "tolvo/console/spinner.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/lint/lint_display.hpp"
 #include "tolvo/lint/lint_runner.hpp"
 #include "tolvo/lint/module_path.hpp"
 #include "tolvo/platform/text.hpp"
-#include "tolvo/venv/spinner.hpp"
 
 #include "support/scoped_temp_dir.hpp"
 
@@ -68,7 +68,7 @@ TEST(LintProgressLines, RunningChecksShowTheFrameFinishedOnesTheirResult)
             "ruff: [\u2819]\nbasedpyright: PASS\ndodgy: FAIL (2)\npyroma: [\u2819]\ntolvo: [\u2819]\n");
   // Every frame index picks its own frame; indices wrap at ten.
   for (std::size_t i = 0; i < 12; ++i) {
-    const std::string frame(venv::SPINNER_FRAMES[i % 10]);
+    const std::string frame(console::SPINNER_FRAMES[i % 10]);
     EXPECT_EQ(lint_progress_lines({{"ruff", std::nullopt}}, i), "ruff: [" + frame + "]\n");
   }
   EXPECT_EQ(lint_progress_lines({}, 3), "");

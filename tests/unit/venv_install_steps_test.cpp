@@ -68,7 +68,7 @@ TEST(Installer, NamesAreExactAndAWrongOneNamesBothChoices)
     try {
       parse_installer(wrong, "pyproject.toml: 'tool.tolvo.installer'");
       ADD_FAILURE() << wrong;
-    } catch (const ValueError& error) {
+    } catch (const InvalidValue& error) {
       EXPECT_EQ(std::string(error.what()), std::string("pyproject.toml: 'tool.tolvo.installer': unknown installer '") +
                                              wrong + "' (expected 'pip' or 'uv')");
     }

@@ -1,6 +1,6 @@
+#include "tolvo/console/quiet_runner.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/interruption.hpp"
-#include "tolvo/venv/quiet_runner.hpp"
 
 #include "support/scoped_temp_dir.hpp"
 
@@ -59,9 +59,9 @@ TEST_P(InterruptedStepTest, EndsWithoutShowingTheCapturedOutputAsAFailure)
   });
   try {
     if (c.spinner) {
-      tolvo::venv::_spinner("Installing requirements", CHILD, true, console);
+      tolvo::console::run_with_spinner("Installing requirements", CHILD, true, console);
     } else {
-      tolvo::venv::_chronic(CHILD, std::nullopt, true, console);
+      tolvo::console::run_quietly(CHILD, std::nullopt, true, console);
     }
     ADD_FAILURE() << "no Interrupted";
   } catch (const Interrupted& interrupted) {

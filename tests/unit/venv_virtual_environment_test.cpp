@@ -93,7 +93,7 @@ protected:
 
 TEST_F(VenvTest, FreshEnvironmentIsCreatedThenPipEnsuredAndUpgraded)
 {
-  const VirtualEnvironment venv = tolvo::venv::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::ensure_venv();
   const std::string path = fs::canonical(m_project).string() + "/.venv";
   EXPECT_EQ(venv.path, path);
   EXPECT_EQ(venv.python, path + "/bin/python");
@@ -109,19 +109,19 @@ TEST_F(VenvTest, FreshEnvironmentIsCreatedThenPipEnsuredAndUpgraded)
 
 TEST_F(VenvTest, CompleteEnvironmentOnlyRunsThePipSteps)
 {
-  tolvo::venv::get_venv();
+  tolvo::venv::ensure_venv();
   fs::remove(m_log);
-  const VirtualEnvironment venv = tolvo::venv::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::ensure_venv();
   EXPECT_EQ(log_lines(),
             (std::vector<std::string>{venv.python + " -um ensurepip", venv.python + " -m pip install --upgrade pip"}));
 }
 
 TEST_F(VenvTest, EnvironmentWithoutPipIsCreatedAgain)
 {
-  const VirtualEnvironment first = tolvo::venv::get_venv();
+  const VirtualEnvironment first = tolvo::venv::ensure_venv();
   fs::remove(first.pip);
   fs::remove(m_log);
-  const VirtualEnvironment venv = tolvo::venv::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::ensure_venv();
   ASSERT_EQ(log_lines().size(), 3U);
   EXPECT_NE(log_lines()[0].find(" -m venv --system-site-packages --upgrade " + venv.path), std::string::npos);
 }
@@ -130,7 +130,7 @@ TEST_F(VenvTest, SymbolicLinkIsResolvedToItsTarget)
 {
   fs::create_directories(m_dir / "elsewhere");
   fs::create_directory_symlink(m_dir / "elsewhere", m_project / ".venv");
-  const VirtualEnvironment venv = tolvo::venv::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::ensure_venv();
   const std::string target = fs::canonical(m_dir / "elsewhere").string();
   EXPECT_EQ(venv.path, target);
   EXPECT_EQ(venv.python, target + "/bin/python");
@@ -146,11 +146,11 @@ TEST_F(VenvTest, PathIsNormalisedBeforeResolving)
 
 TEST_F(VenvTest, FailingStepStopsTheSequence)
 {
-  tolvo::venv::get_venv();
+  tolvo::venv::ensure_venv();
   fs::remove(m_log);
   ::setenv("TOLVO_FAKE_FAIL", "python", 1);
   try {
-    tolvo::venv::get_venv();
+    tolvo::venv::ensure_venv();
     FAIL() << "no CalledProcessError";
   } catch (const tolvo::CalledProcessError& error) {
     EXPECT_EQ(error.returncode(), 3);
@@ -162,7 +162,7 @@ TEST_F(VenvTest, FailingStepStopsTheSequence)
 
 TEST_F(VenvTest, RunMergesTheEnvironmentAndIsSafeFromSeveralThreads)
 {
-  const VirtualEnvironment venv = tolvo::venv::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::ensure_venv();
   std::vector<tolvo::platform::CompletedProcess> results(5);
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < results.size(); ++i) {
@@ -183,7 +183,7 @@ TEST_F(VenvTest, RunMergesTheEnvironmentAndIsSafeFromSeveralThreads)
 
 TEST_F(VenvTest, OpenRunReportsFailureOnlyThroughTheReturnCode)
 {
-  const VirtualEnvironment venv = tolvo::venv::get_venv();
+  const VirtualEnvironment venv = tolvo::venv::ensure_venv();
   ::setenv("TOLVO_FAKE_FAIL", "python", 1);
   const auto result = venv.run({"-um", "pytest"}, {.env = std::nullopt, .chronic = false, .capture_output = true});
   EXPECT_EQ(result.returncode, 3);

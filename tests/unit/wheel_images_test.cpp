@@ -106,7 +106,7 @@ TEST(InstallRust, UnknownLibcIsNotImplemented)
   try {
     install_rust("uclibc");
     FAIL() << "no error";
-  } catch (const tolvo::NotImplementedError& error) {
+  } catch (const tolvo::Unsupported& error) {
     EXPECT_STREQ(error.what(), "ERROR: Unknown libc uclibc");
   }
 }
@@ -191,7 +191,7 @@ TEST_P(TargetValues, AcceptedOrRefusedWithTheValue)
   try {
     check_target_values(c.arch, c.python);
     EXPECT_EQ(refused, "") << "accepted";
-  } catch (const tolvo::ValueError& error) {
+  } catch (const tolvo::InvalidValue& error) {
     EXPECT_NE(refused, "") << error.what();
     EXPECT_NE(std::string(error.what()).find(refused), std::string::npos) << error.what();
   }

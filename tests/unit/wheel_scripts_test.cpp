@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TestScript, UnknownLibcWhereRustIsNeeded)
 {
-  EXPECT_THROW(compose_platform_test_script("w.whl", "s390x", "uclibc", std::nullopt), tolvo::NotImplementedError);
+  EXPECT_THROW(compose_platform_test_script("w.whl", "s390x", "uclibc", std::nullopt), tolvo::Unsupported);
 }
 
 TEST(TestScript, SetupLinesGoBeforeInstall)

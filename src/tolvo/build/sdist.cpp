@@ -16,7 +16,7 @@ void build_sdist(const venv::VirtualEnvironment& venv)
   // Flushed so the line comes before the front end's own output.
   std::cout << "Building sdist..." << std::endl;
   if (venv.run({"-um", "build", "--sdist"}).returncode != 0) {
-    throw RuntimeError("sdist build failed");
+    throw OperationFailed("sdist build failed");
   }
   std::cout << "sdist built successfully" << std::endl;
 }

@@ -8,7 +8,7 @@ namespace tolvo::build {
 
 /// Builds the source distribution into "dist" with the environment's
 /// interpreter. Throws PreconditionFailure when there is no environment,
-/// RuntimeError "sdist build failed" when the build front end fails.
+/// OperationFailed "sdist build failed" when the build front end fails.
 void build_sdist(const venv::VirtualEnvironment& venv);
 
 } // namespace tolvo::build

@@ -26,7 +26,7 @@ void print_lines(const std::vector<std::string>& lines)
 
 } // namespace
 
-int cmd_build(const Namespace& args, const Parser& /*parser*/)
+int cmd_build(const ParsedArguments& args, const Parser& /*parser*/)
 {
   // A target no image exists for is refused before minutes of environment work.
   if (args.flag("wheel") || args.flag("native_wheel")) {
@@ -35,7 +35,7 @@ int cmd_build(const Namespace& args, const Parser& /*parser*/)
   // The project is read only for the settings of its environment.
   const std::optional<config::ProjectConfig> project = find_project();
   const config::ProjectConfig* settings = project ? &*project : nullptr;
-  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, settings));
+  const venv::VirtualEnvironment venv = venv::ensure_venv(environment_settings(args, settings));
   venv.ensure_build_tools();
   // The builds change nothing in the environment: another tolvo may use it meanwhile.
   venv.unlock();
@@ -51,13 +51,13 @@ int cmd_build(const Namespace& args, const Parser& /*parser*/)
   return 0;
 }
 
-int cmd_clean(const Namespace& /*args*/, const Parser& /*parser*/)
+int cmd_clean(const ParsedArguments& /*args*/, const Parser& /*parser*/)
 {
   build::clean();
   return 0;
 }
 
-int cmd_lint(const Namespace& args, const Parser& /*parser*/)
+int cmd_lint(const ParsedArguments& args, const Parser& /*parser*/)
 {
   // The environment comes first, so it is created or refreshed even when
   // no pyproject.toml is found.
@@ -67,12 +67,12 @@ int cmd_lint(const Namespace& args, const Parser& /*parser*/)
     (void)lint::skipped_checks(*project);
   }
   const config::ProjectConfig* settings = project ? &*project : nullptr;
-  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, settings));
+  const venv::VirtualEnvironment venv = venv::ensure_venv(environment_settings(args, settings));
   const config::ProjectConfig config = project ? std::move(*project) : config::ProjectConfig();
   return lint::run_lint(venv, config, /*fix=*/args.flag("fix"));
 }
 
-int cmd_config_diff(const Namespace& /*args*/, const Parser& /*parser*/)
+int cmd_config_diff(const ParsedArguments& /*args*/, const Parser& /*parser*/)
 {
   const config::ProjectConfig templ = config::template_config();
   const config::ProjectConfig project;

@@ -7,9 +7,9 @@
 
 namespace tolvo::cli {
 
-int cmd_build(const Namespace& args, const Parser& parser);
-int cmd_clean(const Namespace& args, const Parser& parser);
-int cmd_lint(const Namespace& args, const Parser& parser);
-int cmd_config_diff(const Namespace& args, const Parser& parser);
+int cmd_build(const ParsedArguments& args, const Parser& parser);
+int cmd_clean(const ParsedArguments& args, const Parser& parser);
+int cmd_lint(const ParsedArguments& args, const Parser& parser);
+int cmd_config_diff(const ParsedArguments& args, const Parser& parser);
 
 } // namespace tolvo::cli

@@ -73,7 +73,7 @@ int main(const std::optional<std::vector<std::string>>& argv)
 {
   const std::vector<std::string>& arguments = argv ? *argv : g_process_arguments;
   const Parser parser = build_parser(g_version);
-  const Namespace args = parser.parse(arguments);
+  const ParsedArguments args = parser.parse(arguments);
   change_directory(args.str("directory"));
   const std::map<std::string, Handler, std::less<>> handlers = {
     {"requirements", cmd_requirements},

@@ -149,14 +149,14 @@ void Parser::check_choice(const Argument& argument, const std::string& value) co
        platform::join(listed, ", ") + ")");
 }
 
-Namespace Parser::parse(const std::vector<std::string>& arguments) const
+ParsedArguments Parser::parse(const std::vector<std::string>& arguments) const
 {
-  Namespace result;
+  ParsedArguments result;
   parse_into(arguments, 0, result);
   return result;
 }
 
-void Parser::parse_into(const std::vector<std::string>& arguments, std::size_t start, Namespace& result) const
+void Parser::parse_into(const std::vector<std::string>& arguments, std::size_t start, ParsedArguments& result) const
 {
   for (const Argument& argument : m_arguments) {
     if (!argument.dest.empty()) {

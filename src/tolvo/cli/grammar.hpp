@@ -6,7 +6,7 @@
 // error throws UsageError carrying the usage and "<prog>: error: <msg>";
 // help and version print and throw ExitRequest(0).
 
-#include "tolvo/cli/namespace.hpp"
+#include "tolvo/cli/parsed_arguments.hpp"
 
 #include <iosfwd>
 #include <memory>
@@ -67,7 +67,7 @@ public:
   /// Where help and version texts go (this parser and its commands).
   void set_output(std::ostream& out);
 
-  Namespace parse(const std::vector<std::string>& arguments) const;
+  ParsedArguments parse(const std::vector<std::string>& arguments) const;
 
   std::string format_usage() const;
   std::string format_help() const;
@@ -93,7 +93,7 @@ private:
     std::unique_ptr<Parser> parser;
   };
 
-  void parse_into(const std::vector<std::string>& arguments, std::size_t start, Namespace& result) const;
+  void parse_into(const std::vector<std::string>& arguments, std::size_t start, ParsedArguments& result) const;
   [[noreturn]] void fail(const std::string& message) const;
   const Argument* find_option(const std::string& name, const std::string& token) const;
   void check_choice(const Argument& argument, const std::string& value) const;

@@ -7,12 +7,12 @@
 // (requirements, test, status), artefact_commands.hpp (build, clean, lint,
 // config-diff) and init_command.hpp.
 
-#include "tolvo/cli/namespace.hpp"
+#include "tolvo/cli/parsed_arguments.hpp"
 
 namespace tolvo::cli {
 
 class Parser;
 
-using Handler = int (*)(const Namespace& args, const Parser& parser);
+using Handler = int (*)(const ParsedArguments& args, const Parser& parser);
 
 } // namespace tolvo::cli

@@ -107,8 +107,8 @@ bool has_control_character(std::string_view text)
 void check_utf8(const std::string& what, const std::string& value)
 {
   if (!platform::is_utf8(value)) {
-    throw ValueError("the " + what + " " + platform::python_string_literal(value) +
-                     " is not valid UTF-8, which pyproject.toml must be");
+    throw InvalidValue("the " + what + " " + platform::python_string_literal(value) +
+                       " is not valid UTF-8, which pyproject.toml must be");
   }
 }
 
@@ -133,40 +133,41 @@ std::optional<std::string> get_arg(const std::optional<std::string>& value, cons
   std::cout << prompt << std::flush;
   std::string answer;
   if (!platform::read_line(answer)) {
-    throw RuntimeError("end of input at the prompt " + platform::python_string_literal(prompt));
+    throw OperationFailed("end of input at the prompt " + platform::python_string_literal(prompt));
   }
   return answer;
 }
 
-void _check_project_name(const std::string& name)
+void check_project_name(const std::string& name)
 {
   const std::string shown = platform::python_string_literal(name);
   if (name.empty()) {
-    throw ValueError("the project name is empty; it names the package directory");
+    throw InvalidValue("the project name is empty; it names the package directory");
   }
   // The name is also a value of the workflow file and of pyproject.toml,
   // each on one line between quotes.
   check_utf8("project name", name);
   if (has_control_character(name)) {
-    throw ValueError("the project name " + shown + " contains a control character; it must be one line of text");
+    throw InvalidValue("the project name " + shown + " contains a control character; it must be one line of text");
   }
   const std::size_t quote = name.find_first_of("\"'`");
   if (quote != std::string::npos) {
-    throw ValueError("the project name " + shown + " contains the quote character " + std::string(1, name[quote]) +
-                     "; it must hold none of \" ' `");
+    throw InvalidValue("the project name " + shown + " contains the quote character " + std::string(1, name[quote]) +
+                       "; it must hold none of \" ' `");
   }
   const fs::path path(name);
   if (path.is_absolute()) {
-    throw ValueError("the project name " + shown + " is an absolute path; it must name a directory inside the project");
+    throw InvalidValue("the project name " + shown +
+                       " is an absolute path; it must name a directory inside the project");
   }
   for (const fs::path& component : path) {
     if (component == "..") {
-      throw ValueError("the project name " + shown + " contains '..'; it must name a directory inside the project");
+      throw InvalidValue("the project name " + shown + " contains '..'; it must name a directory inside the project");
     }
   }
 }
 
-FirstTest _first_test(const std::string& name)
+FirstTest first_test(const std::string& name)
 {
   // The package directory's components, as ensure_directory makes them.
   std::vector<std::string> parts;
@@ -181,7 +182,7 @@ FirstTest _first_test(const std::string& name)
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     file_stem += plain ? c : '_';
   }
-  // The name holds no quote or control character (_check_project_name), so
+  // The name holds no quote or control character (check_project_name), so
   // between double quotes only a backslash needs escaping.
   std::string literal;
   for (const char c : module) {
@@ -192,7 +193,7 @@ FirstTest _first_test(const std::string& name)
           config::fill_template(template_name, config::read_template(template_name), {{"module", literal}})};
 }
 
-int cmd_init(const Namespace& args, const Parser& parser)
+int cmd_init(const ParsedArguments& args, const Parser& parser)
 {
   // Every value is asked for before any is tested, so one session on a
   // terminal prompts for all that the options leave open.
@@ -213,7 +214,7 @@ int cmd_init(const Namespace& args, const Parser& parser)
   }
   // Checked before anything is written: the name becomes a path, and every
   // value text of pyproject.toml.
-  _check_project_name(*name);
+  check_project_name(*name);
   check_utf8("description", *description);
   check_utf8("author name", *author_name);
   check_utf8("author email", *author_email);
@@ -239,7 +240,7 @@ int cmd_init(const Namespace& args, const Parser& parser)
 
   // A project whose tests/ exists in any form has tests of its own.
   if (!exists_at("tests")) {
-    const FirstTest test = _first_test(*name);
+    const FirstTest test = first_test(*name);
     ensure_directory(test.path.parent_path());
     write_new_file(test.path, test.text);
   }

@@ -2,7 +2,7 @@
 
 namespace tolvo::cli {
 
-venv::InstallerKind installer_kind(const Namespace& args, const config::ProjectConfig* project)
+venv::InstallerKind installer_kind(const ParsedArguments& args, const config::ProjectConfig* project)
 {
   if (const std::optional<std::string> given = args.opt("installer")) {
     return venv::parse_installer(*given, "--installer");

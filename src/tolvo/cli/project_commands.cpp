@@ -46,18 +46,18 @@ std::vector<std::string> pytest_arguments(const std::optional<std::string>& path
   return command;
 }
 
-int cmd_requirements(const Namespace& args, const Parser& /*parser*/)
+int cmd_requirements(const ParsedArguments& args, const Parser& /*parser*/)
 {
   const config::ProjectConfig config;
   RequirementNames names;
   if (!args.list("extras").empty()) {
     names = classify_requirement_names(config, args.list("extras"));
   }
-  venv::get_venv(environment_settings(args, &config)).install(names.extras, names.groups);
+  venv::ensure_venv(environment_settings(args, &config)).install(names.extras, names.groups);
   return 0;
 }
 
-int cmd_test(const Namespace& args, const Parser& parser)
+int cmd_test(const ParsedArguments& args, const Parser& parser)
 {
   if (args.flag("wheel")) {
     // The container's copy of the project always has tests/, so that is
@@ -83,7 +83,7 @@ int cmd_test(const Namespace& args, const Parser& parser)
   const config::ProjectConfig* settings = project ? &*project : nullptr;
   // Settings are checked before the environment is touched.
   const RequirementNames tools = config::test_tool_names(settings);
-  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, settings));
+  const venv::VirtualEnvironment venv = venv::ensure_venv(environment_settings(args, settings));
   venv.ensure_test_tools(tools);
   std::error_code error;
   const int returncode =
@@ -92,10 +92,10 @@ int cmd_test(const Namespace& args, const Parser& parser)
   return returncode < 0 ? 128 - returncode : returncode;
 }
 
-int cmd_status(const Namespace& args, const Parser& /*parser*/)
+int cmd_status(const ParsedArguments& args, const Parser& /*parser*/)
 {
   const config::ProjectConfig config;
-  const venv::VirtualEnvironment venv = venv::get_venv(environment_settings(args, &config));
+  const venv::VirtualEnvironment venv = venv::ensure_venv(environment_settings(args, &config));
   // Each line is composed whole before any of it is written, so a failure
   // never leaves half a line behind.
   const std::string name = config.name();

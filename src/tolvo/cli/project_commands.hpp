@@ -28,8 +28,8 @@ bool holds_project(const std::filesystem::path& directory);
 std::vector<std::string> pytest_arguments(const std::optional<std::string>& path, bool tests_directory,
                                           const std::vector<std::string>& passed);
 
-int cmd_requirements(const Namespace& args, const Parser& parser);
-int cmd_test(const Namespace& args, const Parser& parser);
-int cmd_status(const Namespace& args, const Parser& parser);
+int cmd_requirements(const ParsedArguments& args, const Parser& parser);
+int cmd_test(const ParsedArguments& args, const Parser& parser);
+int cmd_status(const ParsedArguments& args, const Parser& parser);
 
 } // namespace tolvo::cli

@@ -4,7 +4,7 @@
 
 namespace tolvo::cli {
 
-venv::RefreshMode refresh_mode(const Namespace& args, const config::ProjectConfig* project)
+venv::RefreshMode refresh_mode(const ParsedArguments& args, const config::ProjectConfig* project)
 {
   if (const std::optional<std::string> given = args.opt("refresh")) {
     return venv::parse_refresh_mode(*given, "--refresh");
@@ -22,7 +22,7 @@ bool system_site_packages(const config::ProjectConfig* project)
   return project == nullptr || project->system_site_packages().value_or(true);
 }
 
-venv::EnvironmentSettings environment_settings(const Namespace& args, const config::ProjectConfig* project)
+venv::EnvironmentSettings environment_settings(const ParsedArguments& args, const config::ProjectConfig* project)
 {
   return {refresh_mode(args, project), system_site_packages(project), installer_kind(args, project)};
 }

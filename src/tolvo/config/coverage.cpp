@@ -51,7 +51,7 @@ bool is_subset(const std::set<std::string>& a, const std::set<std::string>& b)
 
 } // namespace
 
-std::optional<std::string> _get_min_version(const SpecifierSet& spec)
+std::optional<std::string> minimum_version(const SpecifierSet& spec)
 {
   for (const auto& s : spec) {
     if (s.op() == ">=" || s.op() == "==") {
@@ -61,7 +61,7 @@ std::optional<std::string> _get_min_version(const SpecifierSet& spec)
   return std::nullopt;
 }
 
-bool _specifier_covers(const SpecifierSet& exp_spec, const SpecifierSet& act_spec)
+bool specifier_covers(const SpecifierSet& exp_spec, const SpecifierSet& act_spec)
 {
   auto exp_exact = first_with_op(exp_spec, "==");
   auto act_exact = first_with_op(act_spec, "==");
@@ -70,18 +70,18 @@ bool _specifier_covers(const SpecifierSet& exp_spec, const SpecifierSet& act_spe
       // Exact pins match as text: 1.0 and 1.0.0 differ.
       return *exp_exact == *act_exact;
     }
-    auto act_min = _get_min_version(act_spec);
+    auto act_min = minimum_version(act_spec);
     return act_min && Version(*act_min) >= Version(*exp_exact);
   }
-  auto exp_min = _get_min_version(exp_spec);
+  auto exp_min = minimum_version(exp_spec);
   if (!exp_min) {
     return true;
   }
-  auto act_min = _get_min_version(act_spec);
+  auto act_min = minimum_version(act_spec);
   return act_min && Version(*act_min) >= Version(*exp_min);
 }
 
-std::vector<MarkerEnvironment> _generate_marker_environments(const std::string& requires_python)
+std::vector<MarkerEnvironment> generate_marker_environments(const std::string& requires_python)
 {
   SpecifierSet spec(requires_python);
   std::string test_version = first_with_op(spec, ">=").value_or(requires_python);
@@ -99,20 +99,20 @@ std::vector<MarkerEnvironment> _generate_marker_environments(const std::string& 
   return envs;
 }
 
-bool _marker_covers(const std::optional<Marker>& exp_marker, const std::optional<Marker>& act_marker,
-                    const std::string& requires_python)
+bool marker_covers(const std::optional<Marker>& exp_marker, const std::optional<Marker>& act_marker,
+                   const std::string& requires_python)
 {
   if (!act_marker || exp_marker == act_marker) {
     return true;
   }
-  for (const auto& env : _generate_marker_environments(requires_python)) {
+  for (const auto& env : generate_marker_environments(requires_python)) {
     try {
       bool expected = !exp_marker || exp_marker->evaluate(env);
       bool actual = act_marker->evaluate(env);
       if (expected && !actual) {
         return false;
       }
-    } catch (const ValueError&) {
+    } catch (const InvalidValue&) {
       // A marker that cannot be judged here says nothing about coverage.
       continue;
     }
@@ -134,8 +134,8 @@ std::vector<std::string> requirements_not_satisfied_by(const std::vector<std::st
       bool covered = false;
       if (found != act.members.end()) {
         covered = std::any_of(found->second.begin(), found->second.end(), [&](const Requirement& a) {
-          return _marker_covers(e.marker, a.marker, requires_python) && is_subset(e.extras, a.extras) &&
-                 _specifier_covers(e.specifier, a.specifier);
+          return marker_covers(e.marker, a.marker, requires_python) && is_subset(e.extras, a.extras) &&
+                 specifier_covers(e.specifier, a.specifier);
         });
       }
       if (!covered) {

@@ -29,11 +29,11 @@ void expand(const DependencyGroups& groups, std::string_view name, std::vector<s
 {
   const std::string key = canonicalize_name(name);
   if (std::find(chain.begin(), chain.end(), key) != chain.end()) {
-    throw ValueError("dependency group '" + std::string(name) + "' includes itself");
+    throw InvalidValue("dependency group '" + std::string(name) + "' includes itself");
   }
   const DependencyGroup* group = find_dependency_group(groups, name);
   if (group == nullptr) {
-    throw ValueError("no dependency group named '" + std::string(name) + "'");
+    throw InvalidValue("no dependency group named '" + std::string(name) + "'");
   }
   chain.push_back(key);
   for (const DependencyGroupEntry& entry : group->entries) {
@@ -45,7 +45,7 @@ void expand(const DependencyGroups& groups, std::string_view name, std::vector<s
       expand(groups, entry.text, chain, out);
       break;
     case DependencyGroupEntry::Kind::invalid:
-      throw ValueError("dependency group '" + group->name + "' holds an invalid item: " + entry.text);
+      throw InvalidValue("dependency group '" + group->name + "' holds an invalid item: " + entry.text);
     }
   }
   chain.pop_back();
@@ -80,7 +80,7 @@ std::vector<std::string> resolve_dependency_group(const DependencyGroups& groups
   for (const DependencyGroup& group : groups) {
     const std::string key = canonicalize_name(group.name);
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
-      throw ValueError("two dependency groups are named '" + key + "' once normalised");
+      throw InvalidValue("two dependency groups are named '" + key + "' once normalised");
     }
     seen.push_back(key);
   }

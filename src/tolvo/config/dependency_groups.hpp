@@ -41,7 +41,7 @@ using DependencyGroups = std::vector<DependencyGroup>;
 const DependencyGroup* find_dependency_group(const DependencyGroups& groups, std::string_view name);
 
 /// The requirement strings of group `name`, includes expanded in place,
-/// depth first. Throws ValueError for an unknown group or include, an
+/// depth first. Throws InvalidValue for an unknown group or include, an
 /// include cycle, an invalid item, or two groups whose names normalise alike.
 std::vector<std::string> resolve_dependency_group(const DependencyGroups& groups, std::string_view name);
 

@@ -67,7 +67,7 @@ std::optional<std::vector<std::string>> string_list_setting(const toml::table& r
 }
 
 // The pyproject.toml governing the working directory, or a NotFoundError.
-std::filesystem::path _find_pyproject()
+std::filesystem::path require_pyproject()
 {
   if (std::optional<std::filesystem::path> found = find_pyproject()) {
     return *found;
@@ -99,13 +99,13 @@ std::optional<std::filesystem::path> find_pyproject()
 }
 
 ProjectConfig::ProjectConfig()
-  : ProjectConfig(_find_pyproject())
+  : ProjectConfig(require_pyproject())
 {}
 
 ProjectConfig::ProjectConfig(const std::filesystem::path& path)
 {
   const std::string bytes = platform::read_regular_file(path.string());
-  _data = std::make_unique<const Document>(Document{parse_document(bytes, path.string())});
+  m_data = std::make_unique<const Document>(Document{parse_document(bytes, path.string())});
 }
 
 ProjectConfig::ProjectConfig(std::istream& stream)
@@ -114,7 +114,7 @@ ProjectConfig::ProjectConfig(std::istream& stream)
   if (stream.rdbuf() != nullptr && stream.peek() != std::char_traits<char>::eof()) {
     bytes << stream.rdbuf();
   }
-  _data = std::make_unique<const Document>(Document{parse_document(std::move(bytes).str(), "<stream>")});
+  m_data = std::make_unique<const Document>(Document{parse_document(std::move(bytes).str(), "<stream>")});
 }
 
 ProjectConfig::~ProjectConfig() = default;
@@ -123,18 +123,18 @@ ProjectConfig& ProjectConfig::operator=(ProjectConfig&&) noexcept = default;
 
 std::string ProjectConfig::name() const
 {
-  return expect_string(required(walk(required(_data->root, "project"), "project", "name"), "name"), "project.name");
+  return expect_string(required(walk(required(m_data->root, "project"), "project", "name"), "name"), "project.name");
 }
 
 std::string ProjectConfig::version() const
 {
-  return expect_string(required(walk(required(_data->root, "project"), "project", "version"), "version"),
+  return expect_string(required(walk(required(m_data->root, "project"), "project", "version"), "version"),
                        "project.version");
 }
 
 std::optional<Extras> ProjectConfig::extras() const
 {
-  const toml::table& project = walk(required(_data->root, "project"), "project", "optional-dependencies");
+  const toml::table& project = walk(required(m_data->root, "project"), "project", "optional-dependencies");
   const toml::node* node = project.get("optional-dependencies");
   if (node == nullptr) {
     return std::nullopt;
@@ -153,30 +153,30 @@ std::optional<Extras> ProjectConfig::extras() const
 std::vector<std::string> ProjectConfig::build_system_requires() const
 {
   return items_of(
-    expect_array(required(walk(required(_data->root, "build-system"), "build-system", "requires"), "requires"),
+    expect_array(required(walk(required(m_data->root, "build-system"), "build-system", "requires"), "requires"),
                  "build-system.requires"));
 }
 
 std::string ProjectConfig::build_backend() const
 {
   return expect_string(
-    required(walk(required(_data->root, "build-system"), "build-system", "build-backend"), "build-backend"),
+    required(walk(required(m_data->root, "build-system"), "build-system", "build-backend"), "build-backend"),
     "build-system.build-backend");
 }
 
 std::optional<std::vector<std::string>> ProjectConfig::pyright_exclude() const
 {
-  return tool_exclude(_data->root, "pyright");
+  return tool_exclude(m_data->root, "pyright");
 }
 
 std::optional<std::vector<std::string>> ProjectConfig::ruff_exclude() const
 {
-  return tool_exclude(_data->root, "ruff");
+  return tool_exclude(m_data->root, "ruff");
 }
 
 std::optional<std::string> ProjectConfig::requires_python() const
 {
-  const toml::node* project = _data->root.get("project");
+  const toml::node* project = m_data->root.get("project");
   if (project == nullptr) {
     return std::nullopt;
   }
@@ -189,7 +189,7 @@ std::optional<std::string> ProjectConfig::requires_python() const
 
 bool ProjectConfig::has_extra(std::string_view name) const
 {
-  const toml::table* project = optional_table(_data->root, "project");
+  const toml::table* project = optional_table(m_data->root, "project");
   const toml::table* extras =
     project == nullptr ? nullptr : optional_table(*project, "optional-dependencies", "project.");
   return extras != nullptr && extras->contains(name);
@@ -197,7 +197,7 @@ bool ProjectConfig::has_extra(std::string_view name) const
 
 std::optional<std::vector<std::string>> ProjectConfig::dependencies() const
 {
-  const toml::table* project = optional_table(_data->root, "project");
+  const toml::table* project = optional_table(m_data->root, "project");
   const toml::node* node = project == nullptr ? nullptr : project->get("dependencies");
   if (node == nullptr) {
     return std::nullopt;
@@ -207,7 +207,7 @@ std::optional<std::vector<std::string>> ProjectConfig::dependencies() const
 
 std::vector<std::string> ProjectConfig::dynamic() const
 {
-  const toml::table* project = optional_table(_data->root, "project");
+  const toml::table* project = optional_table(m_data->root, "project");
   const toml::node* node = project == nullptr ? nullptr : project->get("dynamic");
   if (node == nullptr) {
     return {};
@@ -217,7 +217,7 @@ std::vector<std::string> ProjectConfig::dynamic() const
 
 std::optional<DependencyGroups> ProjectConfig::dependency_groups() const
 {
-  const toml::node* node = _data->root.get("dependency-groups");
+  const toml::node* node = m_data->root.get("dependency-groups");
   if (node == nullptr) {
     return std::nullopt;
   }
@@ -226,7 +226,7 @@ std::optional<DependencyGroups> ProjectConfig::dependency_groups() const
 
 std::optional<std::string> ProjectConfig::refresh() const
 {
-  const toml::node* node = tolvo_setting(_data->root, "refresh");
+  const toml::node* node = tolvo_setting(m_data->root, "refresh");
   if (node == nullptr) {
     return std::nullopt;
   }
@@ -235,17 +235,17 @@ std::optional<std::string> ProjectConfig::refresh() const
 
 std::optional<std::vector<std::string>> ProjectConfig::lint_skip() const
 {
-  return string_list_setting(_data->root, "lint-skip");
+  return string_list_setting(m_data->root, "lint-skip");
 }
 
 std::optional<std::vector<std::string>> ProjectConfig::test_groups() const
 {
-  return string_list_setting(_data->root, "test-groups");
+  return string_list_setting(m_data->root, "test-groups");
 }
 
 std::optional<bool> ProjectConfig::system_site_packages() const
 {
-  const toml::node* node = tolvo_setting(_data->root, "system-site-packages");
+  const toml::node* node = tolvo_setting(m_data->root, "system-site-packages");
   if (node == nullptr) {
     return std::nullopt;
   }
@@ -254,7 +254,7 @@ std::optional<bool> ProjectConfig::system_site_packages() const
 
 std::vector<std::string> ProjectConfig::version_files() const
 {
-  const toml::table& root = _data->root;
+  const toml::table& root = m_data->root;
   std::vector<std::string> files;
   for (const char* path : {"tool.hatch.version.path", "tool.pdm.version.path"}) {
     if (const std::optional<std::string> named = root.at_path(path).value<std::string>()) {
@@ -297,7 +297,7 @@ std::vector<std::string> ProjectConfig::version_files() const
 
 std::optional<std::string> ProjectConfig::installer() const
 {
-  const toml::node* node = tolvo_setting(_data->root, "installer");
+  const toml::node* node = tolvo_setting(m_data->root, "installer");
   if (node == nullptr) {
     return std::nullopt;
   }

@@ -94,7 +94,7 @@ public:
 
 private:
   struct Document;
-  std::unique_ptr<const Document> _data;
+  std::unique_ptr<const Document> m_data;
 };
 
 } // namespace tolvo::config

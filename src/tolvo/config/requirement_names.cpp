@@ -33,7 +33,7 @@ std::vector<std::string> validate_extras(const ProjectConfig& config, const std:
   const std::set<std::string> available = extra_names(config);
   for (const std::string& name : extras) {
     if (available.count(name) == 0) {
-      throw ValueError("Unknown extra '" + name + "'. Available: " + sorted_list(available));
+      throw InvalidValue("Unknown extra '" + name + "'. Available: " + sorted_list(available));
     }
   }
   return extras;
@@ -57,8 +57,8 @@ RequirementNames classify_requirement_names(const ProjectConfig& config, const s
       for (const DependencyGroup& group : *groups) {
         group_names.insert(group.name);
       }
-      throw ValueError("Unknown extra or dependency group '" + name + "'. Extras: " + sorted_list(extras) +
-                       ". Dependency groups: " + sorted_list(group_names));
+      throw InvalidValue("Unknown extra or dependency group '" + name + "'. Extras: " + sorted_list(extras) +
+                         ". Dependency groups: " + sorted_list(group_names));
     }
   }
   return classified;

@@ -12,7 +12,7 @@
 namespace tolvo::config {
 
 /// Returns `extras` unchanged when the project defines every name; throws
-/// ValueError "Unknown extra '<name>'. Available: <sorted names>" at the
+/// InvalidValue "Unknown extra '<name>'. Available: <sorted names>" at the
 /// first name it does not.
 std::vector<std::string> validate_extras(const ProjectConfig& config, const std::vector<std::string>& extras);
 
@@ -28,7 +28,7 @@ struct RequirementNames
 /// Each name as an extra when the project has an extra of exactly that
 /// name, else as a dependency group when it has one of that normalised
 /// name; order and repeats kept. Without a [dependency-groups] table this
-/// is validate_extras. An unknown name throws ValueError listing the
+/// is validate_extras. An unknown name throws InvalidValue listing the
 /// extras and the dependency groups, each sorted.
 RequirementNames classify_requirement_names(const ProjectConfig& config, const std::vector<std::string>& names);
 

@@ -34,7 +34,7 @@ std::string fill_template(std::string_view template_name, std::string_view text,
         i += 2;
         continue;
       }
-      throw ValueError(where + ": single '}' at offset " + std::to_string(i) + " (write '}}' for a literal brace)");
+      throw InvalidValue(where + ": single '}' at offset " + std::to_string(i) + " (write '}}' for a literal brace)");
     }
     if (c != '{') {
       filled += c;
@@ -50,13 +50,13 @@ std::string fill_template(std::string_view template_name, std::string_view text,
     // or the end of the text before it means the opening brace is unpaired.
     const std::size_t close = text.find_first_of("{}", i + 1);
     if (close == std::string_view::npos || text[close] != '}') {
-      throw ValueError(where + ": unpaired '{' at offset " + std::to_string(i) + " (write '{{' for a literal brace)");
+      throw InvalidValue(where + ": unpaired '{' at offset " + std::to_string(i) + " (write '{{' for a literal brace)");
     }
     const std::string_view name = text.substr(i + 1, close - i - 1);
     const auto value = values.find(name);
     if (value == values.end()) {
-      throw ValueError(where + ": unknown placeholder " + platform::python_string_literal(name) + " at offset " +
-                       std::to_string(i));
+      throw InvalidValue(where + ": unknown placeholder " + platform::python_string_literal(name) + " at offset " +
+                         std::to_string(i));
     }
     filled += value->second;
     i = close + 1;

@@ -28,7 +28,7 @@ std::string escape_toml_basic_string(std::string_view value);
 
 /// `text` with every placeholder replaced by its value and every doubled
 /// brace by a single one. A placeholder not in `values`, or a brace that is
-/// neither doubled nor part of a placeholder, throws ValueError naming
+/// neither doubled nor part of a placeholder, throws InvalidValue naming
 /// `template_name` and the fault. Values not used by the text are fine.
 std::string fill_template(std::string_view template_name, std::string_view text, const TemplateValues& values);
 

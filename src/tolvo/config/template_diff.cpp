@@ -72,8 +72,8 @@ ProjectConfig template_config()
   return ProjectConfig(stream);
 }
 
-std::optional<std::string> _diff_lists(const std::string& name, const std::optional<std::vector<std::string>>& expected,
-                                       const std::optional<std::vector<std::string>>& actual)
+std::optional<std::string> diff_lists(const std::string& name, const std::optional<std::vector<std::string>>& expected,
+                                      const std::optional<std::vector<std::string>>& actual)
 {
   const std::vector<std::string> none;
   const std::vector<std::string>& expected_items = expected ? *expected : none;
@@ -113,10 +113,10 @@ void diff(const ProjectConfig& project, const ProjectConfig& templ, DiffFindings
     findings.status = 1;
   }
 
-  if (auto line = _diff_lists("tool.pyright.exclude", templ.pyright_exclude(), project.pyright_exclude())) {
+  if (auto line = diff_lists("tool.pyright.exclude", templ.pyright_exclude(), project.pyright_exclude())) {
     add(findings, std::move(*line), 1);
   }
-  if (auto line = _diff_lists("tool.ruff.exclude", templ.ruff_exclude(), project.ruff_exclude())) {
+  if (auto line = diff_lists("tool.ruff.exclude", templ.ruff_exclude(), project.ruff_exclude())) {
     add(findings, std::move(*line), 1);
   }
 }

@@ -38,7 +38,7 @@ void diff(const ProjectConfig& project, const ProjectConfig& templ, DiffFindings
 
 /// "<name>: expected [...], got [...]" when `expected` holds an entry that
 /// `actual` lacks (an absent list counts as empty and is shown as None).
-std::optional<std::string> _diff_lists(const std::string& name, const std::optional<std::vector<std::string>>& expected,
-                                       const std::optional<std::vector<std::string>>& actual);
+std::optional<std::string> diff_lists(const std::string& name, const std::optional<std::vector<std::string>>& expected,
+                                      const std::optional<std::vector<std::string>>& actual);
 
 } // namespace tolvo::config

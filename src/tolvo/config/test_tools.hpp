@@ -19,7 +19,7 @@ inline constexpr std::array<std::string_view, 4> TEST_GROUP_CANDIDATES = {"test"
 
 /// The extras and dependency groups that hold the test tools of `project`
 /// (none: no pyproject.toml, so the "test" extra). A name of the setting
-/// that the project does not define throws the ValueError of
+/// that the project does not define throws the InvalidValue of
 /// classify_requirement_names.
 RequirementNames test_tool_names(const ProjectConfig* project);
 

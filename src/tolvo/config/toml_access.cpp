@@ -82,8 +82,8 @@ toml::table parse_document(std::string_view bytes, std::string_view source)
   try {
     return toml::parse(bytes, source);
   } catch (const toml::parse_error& error) {
-    throw ValueError(std::string(source) + ": invalid TOML: " + std::string(error.description()) + " (" +
-                     describe_position(error.source()) + ")");
+    throw InvalidValue(std::string(source) + ": invalid TOML: " + std::string(error.description()) + " (" +
+                       describe_position(error.source()) + ")");
   }
 }
 
@@ -103,7 +103,7 @@ const toml::table& walk(const toml::node& node, std::string_view path, std::stri
 {
   const toml::table* table = node.as_table();
   if (table == nullptr) {
-    throw TypeError("cannot look up '" + std::string(key) + "' in " + text_form(node) + ": not a table",
+    throw NotATable("cannot look up '" + std::string(key) + "' in " + text_form(node) + ": not a table",
                     where(node, path));
   }
   return *table;

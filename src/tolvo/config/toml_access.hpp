@@ -18,14 +18,14 @@ namespace tolvo::config {
 /// containers more than 16 levels down are shown as [...] and {...}.
 std::string text_form(const toml::node& node);
 
-/// Parses `bytes` read from `source`; ValueError naming the fault and its
+/// Parses `bytes` read from `source`; InvalidValue naming the fault and its
 /// position, or the limit of toml_limits.hpp that the text goes beyond.
 toml::table parse_document(std::string_view bytes, std::string_view source);
 
 /// `key` of `table`; MissingKeyError when absent.
 const toml::node& required(const toml::table& table, std::string_view key);
 
-/// `node` (found at `path`) as a table to look `key` up in; TypeError otherwise.
+/// `node` (found at `path`) as a table to look `key` up in; NotATable otherwise.
 const toml::table& walk(const toml::node& node, std::string_view path, std::string_view key);
 
 /// `node` (found at `path`) as a table, array, string or boolean;

@@ -117,8 +117,8 @@ private:
     const std::size_t line = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
     const std::size_t line_start = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
     const std::size_t column = platform::character_count(before.substr(line_start)) + 1;
-    throw ValueError(std::string(m_source) + ": too deep to read: " + what + " (line " + std::to_string(line) +
-                     ", column " + std::to_string(column) + ")");
+    throw InvalidValue(std::string(m_source) + ": too deep to read: " + what + " (line " + std::to_string(line) +
+                       ", column " + std::to_string(column) + ")");
   }
 
   std::string_view m_text;

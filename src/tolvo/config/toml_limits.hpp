@@ -23,7 +23,7 @@ inline constexpr std::size_t TOML_MAX_KEY_PARTS = 64;
 /// 2,100 levels, a tenth of what overflows a 1 MiB stack.
 inline constexpr std::size_t TOML_MAX_NESTING = 32;
 
-/// Throws ValueError naming `source`, the limit and the line and column
+/// Throws InvalidValue naming `source`, the limit and the line and column
 /// where `bytes` first goes beyond a limit. Reads the text only as far as
 /// strings, comments, keys and brackets go; whether it is valid TOML is
 /// left to the parser.

@@ -1,6 +1,6 @@
 #include "tolvo/lint/lint_display.hpp"
 
-#include "tolvo/venv/spinner.hpp"
+#include "tolvo/console/spinner.hpp"
 
 #include <ostream>
 
@@ -30,8 +30,9 @@ std::string lint_progress_lines(const std::vector<LintLineState>& states, std::s
 {
   std::string text;
   for (const LintLineState& state : states) {
-    text += state.returncode ? std::string(venv::fit_to_row(lint_result_line(state.label, *state.returncode), columns))
-                             : venv::spinner_line(state.label, frame_index, columns);
+    text += state.returncode
+              ? std::string(console::fit_to_row(lint_result_line(state.label, *state.returncode), columns))
+              : console::spinner_line(state.label, frame_index, columns);
     text += "\n";
   }
   return text;

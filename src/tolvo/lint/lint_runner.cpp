@@ -1,6 +1,7 @@
 #include "tolvo/lint/lint_runner.hpp"
 
 #include "tolvo/config/packaging/names.hpp"
+#include "tolvo/console/spinner.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/lint/lint_display.hpp"
 #include "tolvo/lint/module_path.hpp"
@@ -8,7 +9,6 @@
 #include "tolvo/platform/process.hpp"
 #include "tolvo/platform/python_repr.hpp"
 #include "tolvo/platform/text.hpp"
-#include "tolvo/venv/spinner.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -82,8 +82,8 @@ std::vector<std::string> skipped_checks(const config::ProjectConfig& config)
   }
   for (const std::string& name : names) {
     if (std::find(labels.begin(), labels.end(), name) == labels.end()) {
-      throw ValueError("tool.tolvo.lint-skip: unknown check " + platform::python_string_literal(name) +
-                       "; the checks are " + platform::join(labels, ", "));
+      throw InvalidValue("tool.tolvo.lint-skip: unknown check " + platform::python_string_literal(name) +
+                         "; the checks are " + platform::join(labels, ", "));
     }
   }
   std::vector<std::string> skipped;
@@ -125,15 +125,15 @@ std::vector<std::string> lint_install_groups(const std::optional<config::Depende
   return kept;
 }
 
-LintResult run_lint_async(const venv::VirtualEnvironment& venv, const std::string& tool,
-                          const std::vector<std::string>& args)
+LintResult run_check(const venv::VirtualEnvironment& venv, const std::string& tool,
+                     const std::vector<std::string>& args)
 {
   platform::CompletedProcess completed;
   if (tool == "tolvo") {
     platform::Environment env = platform::current_environment();
     const auto found = env.find("PYTHONPATH");
-    env["PYTHONPATH"] =
-      lint_pythonpath(MODULE_PATH(), found == env.end() ? std::nullopt : std::optional<std::string>(found->second));
+    env["PYTHONPATH"] = lint_pythonpath(tool_module_path(),
+                                        found == env.end() ? std::nullopt : std::optional<std::string>(found->second));
     std::vector<std::string> command{"tolvo"};
     command.insert(command.end(), args.begin(), args.end());
     completed = platform::run_process(command, {.env = std::move(env), .capture = true});
@@ -163,7 +163,7 @@ int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& 
   LintPool pool;
   for (const LintTool& tool : tools) {
     tasks.push_back(pool.submit(std::packaged_task<LintResult()>(
-      [&venv, label = tool.label, args = tool.args] { return run_lint_async(venv, label, args); })));
+      [&venv, label = tool.label, args = tool.args] { return run_check(venv, label, args); })));
   }
 
   if (!console.terminal) {
@@ -189,7 +189,7 @@ int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& 
       std::this_thread::sleep_for(POLL_PERIOD);
       continue;
     }
-    spinner_idx = (spinner_idx + 1) % venv::SPINNER_FRAMES.size();
+    spinner_idx = (spinner_idx + 1) % console::SPINNER_FRAMES.size();
     std::vector<LintLineState> states;
     for (std::size_t i = 0; i < tools.size(); ++i) {
       std::optional<int> code;

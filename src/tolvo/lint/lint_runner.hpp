@@ -36,7 +36,7 @@ struct LintTool
 std::vector<LintTool> lint_tool_table(bool fix);
 
 /// The labels that `tool.tolvo.lint-skip` names, in table order. A name
-/// that is no check's label throws ValueError listing the labels.
+/// that is no check's label throws InvalidValue listing the labels.
 std::vector<std::string> skipped_checks(const config::ProjectConfig& config);
 
 /// "pyroma: skipped", no line break.
@@ -51,8 +51,8 @@ std::vector<std::string> lint_install_groups(const std::optional<config::Depende
 
 /// The worker task of one check; a non-zero code is a result, not an error.
 /// Throws StartError when the program cannot be started.
-LintResult run_lint_async(const venv::VirtualEnvironment& venv, const std::string& tool,
-                          const std::vector<std::string>& args);
+LintResult run_check(const venv::VirtualEnvironment& venv, const std::string& tool,
+                     const std::vector<std::string>& args);
 
 /// Runs the whole lint command; returns the number of failed checks. The
 /// checks of skipped_checks are not run and count as no failure.

@@ -26,7 +26,7 @@ std::string find_module_path()
 
 } // namespace
 
-const std::string& MODULE_PATH()
+const std::string& tool_module_path()
 {
   // On first use, not at start-up: only the lint command needs it.
   static const std::string path = find_module_path();

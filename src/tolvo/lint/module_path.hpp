@@ -14,9 +14,9 @@ namespace tolvo::lint {
 /// installed wheel the site-packages directory holding the `tolvo`
 /// package, for a build-tree executable the repository's `python` directory
 /// holding the package sources. Found from /proc/self/exe on first use.
-const std::string& MODULE_PATH();
+const std::string& tool_module_path();
 
-/// What MODULE_PATH is for an executable at `exe`.
+/// What tool_module_path is for an executable at `exe`.
 std::string module_path_for_executable(const std::filesystem::path& exe);
 
 /// `module_path` followed by the parts of `existing` (empty when unset), joined by ":".

@@ -27,7 +27,7 @@ InstallerKind parse_installer(std::string_view text, std::string_view origin)
   if (text == "uv") {
     return InstallerKind::uv;
   }
-  throw ValueError(std::string(origin) + ": unknown installer '" + std::string(text) + "' (expected 'pip' or 'uv')");
+  throw InvalidValue(std::string(origin) + ": unknown installer '" + std::string(text) + "' (expected 'pip' or 'uv')");
 }
 
 std::vector<std::string> Installer::install_command(const std::string& python) const

@@ -17,7 +17,7 @@ enum class InstallerKind
   uv,
 };
 
-/// "pip" or "uv"; ValueError naming `origin` and the value otherwise.
+/// "pip" or "uv"; InvalidValue naming `origin` and the value otherwise.
 InstallerKind parse_installer(std::string_view text, std::string_view origin);
 
 /// The installer of one run, with what it needs found beforehand.

@@ -14,8 +14,8 @@ RefreshMode parse_refresh_mode(std::string_view text, std::string_view origin)
   if (text == "when-needed") {
     return RefreshMode::when_needed;
   }
-  throw ValueError(std::string(origin) + ": unknown refresh mode '" + std::string(text) +
-                   "' (expected 'always' or 'when-needed')");
+  throw InvalidValue(std::string(origin) + ": unknown refresh mode '" + std::string(text) +
+                     "' (expected 'always' or 'when-needed')");
 }
 
 } // namespace tolvo::venv

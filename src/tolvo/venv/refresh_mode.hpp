@@ -14,7 +14,7 @@ enum class RefreshMode
   when_needed,
 };
 
-/// "always" or "when-needed"; ValueError naming `origin` and the value otherwise.
+/// "always" or "when-needed"; InvalidValue naming `origin` and the value otherwise.
 RefreshMode parse_refresh_mode(std::string_view text, std::string_view origin);
 
 } // namespace tolvo::venv

@@ -1,13 +1,13 @@
 #include "tolvo/venv/virtual_environment.hpp"
 
+#include "tolvo/console/quiet_runner.hpp"
+#include "tolvo/console/spinner.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/venv/environment_lock.hpp"
 #include "tolvo/venv/installed.hpp"
 #include "tolvo/venv/project_fingerprint.hpp"
 #include "tolvo/venv/pyvenv_cfg.hpp"
-#include "tolvo/venv/quiet_runner.hpp"
 #include "tolvo/venv/refresh_record.hpp"
-#include "tolvo/venv/spinner.hpp"
 #include "tolvo/venv/sync_check.hpp"
 #include "tolvo/venv/work_tree_head.hpp"
 
@@ -206,11 +206,11 @@ bool VirtualEnvironment::exists() const
 void VirtualEnvironment::run_or_skip(const InstallStep& step, bool satisfied) const
 {
   if (!satisfied) {
-    _spinner(step.action, step.args, /*chronic=*/true);
+    console::run_with_spinner(step.action, step.args, /*chronic=*/true);
     return;
   }
   const platform::ConsoleStreams console = platform::standard_console();
-  console.out << skipped_step_line(step.action);
+  console.out << console::skipped_step_line(step.action);
   console.out.flush();
 }
 
@@ -328,12 +328,12 @@ platform::CompletedProcess VirtualEnvironment::run(const std::vector<std::string
   std::vector<std::string> full{python};
   full.insert(full.end(), args.begin(), args.end());
   if (options.chronic) {
-    return _chronic(full, merged, true);
+    return console::run_quietly(full, merged, true);
   }
   return platform::run_process(full, {.env = std::move(merged), .capture = options.capture_output});
 }
 
-VirtualEnvironment get_venv(const EnvironmentSettings& settings)
+VirtualEnvironment ensure_venv(const EnvironmentSettings& settings)
 {
   VirtualEnvironment venv(".venv", settings.refresh, find_installer(settings.installer), settings.system_site_packages);
   venv.ensure();

@@ -36,7 +36,8 @@ struct RunOptions
 class VirtualEnvironment
 {
 public:
-  /// Derives the three paths; touches nothing (get_venv ensures). The
+  /// Resolves the path and derives the other two; reads the file system,
+  /// changes nothing (ensure_venv creates). The
   /// environment sees the base interpreter's site-packages when
   /// `system_site_packages`.
   explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always, Installer installer = {},
@@ -114,7 +115,7 @@ struct EnvironmentSettings
 /// missing (or set to see the system site-packages as asked), with pip
 /// ensured and upgraded as the refresh mode says; the installer is found
 /// first, so that a missing one leaves everything untouched.
-VirtualEnvironment get_venv(const EnvironmentSettings& settings = {});
+VirtualEnvironment ensure_venv(const EnvironmentSettings& settings = {});
 
 /// `path` made absolute, normalised, and resolved as far as it exists.
 std::string resolve_environment_path(const std::string& path);

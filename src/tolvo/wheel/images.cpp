@@ -55,11 +55,12 @@ void check_target_values(std::string_view arch, std::string_view python)
 {
   // Both are written into the build container's bash script as they are.
   if (!is_architecture_name(arch)) {
-    throw ValueError("invalid --arch value '" + std::string(arch) +
-                     "': only letters, digits, '_', '.' and '-' are allowed");
+    throw InvalidValue("invalid --arch value '" + std::string(arch) +
+                       "': only letters, digits, '_', '.' and '-' are allowed");
   }
   if (!is_python_version(python)) {
-    throw ValueError("invalid --python value '" + std::string(python) + "': expected a version such as 3.11 or 3.13t");
+    throw InvalidValue("invalid --python value '" + std::string(python) +
+                       "': expected a version such as 3.11 or 3.13t");
   }
 }
 
@@ -131,7 +132,7 @@ std::string install_rust(std::string_view libc)
   if (libc == "glibc") {
     return "apt-get update;DEBIAN_FRONTEND=\"noninteractive\" apt-get install -y rustc cargo;";
   }
-  throw NotImplementedError("ERROR: Unknown libc " + std::string(libc));
+  throw Unsupported("ERROR: Unknown libc " + std::string(libc));
 }
 
 } // namespace tolvo::wheel

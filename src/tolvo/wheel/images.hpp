@@ -17,7 +17,7 @@ bool is_python_version(std::string_view python);
 /// value goes into the build script, the image names and the platform.
 bool is_architecture_name(std::string_view arch);
 
-/// Throws ValueError naming the option and the value when `arch` or
+/// Throws InvalidValue naming the option and the value when `arch` or
 /// `python` has another shape; both container operations call it before
 /// anything else, so a refused value never reaches a container.
 void check_target_values(std::string_view arch, std::string_view python);
@@ -42,7 +42,7 @@ bool test_needs_rust(std::string_view arch, std::string_view libc);
 std::string test_image(std::string_view python, std::string_view libc);
 
 /// The shell text that installs a Rust tool chain in a test image of the
-/// given C library. Throws NotImplementedError for any libc other than
+/// given C library. Throws Unsupported for any libc other than
 /// "musl" or "glibc".
 std::string install_rust(std::string_view libc);
 

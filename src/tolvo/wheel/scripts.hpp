@@ -52,7 +52,7 @@ std::string compose_test_script(std::string_view wheel_path, const std::optional
 /// The test script with the prefixes the platform needs on line 1: the
 /// git installation for musl, and in front of everything the Rust
 /// installer where the architecture asks for it. Throws
-/// NotImplementedError for an unknown libc when Rust is needed.
+/// Unsupported for an unknown libc when Rust is needed.
 std::string compose_platform_test_script(std::string_view wheel_path, std::string_view arch, std::string_view libc,
                                          const std::optional<std::string>& setup, const TestSelection& selection = {});
 

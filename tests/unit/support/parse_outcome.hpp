@@ -15,7 +15,7 @@ namespace tolvo::testing {
 struct ParseOutcome
 {
   int status = -1; // -1: parsed without ending the process
-  cli::Namespace values;
+  cli::ParsedArguments values;
   std::string out;
   std::string err;
 };

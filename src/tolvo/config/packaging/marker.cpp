@@ -45,7 +45,7 @@ bool compare(const std::string& lhs, const std::string& op, const std::string& r
     std::optional<Specifier> spec;
     try {
       spec.emplace(op + rhs);
-    } catch (const ValueError&) {
+    } catch (const InvalidValue&) {
       spec.reset();
     }
     if (spec && op == "===") {
@@ -78,7 +78,7 @@ bool compare(const std::string& lhs, const std::string& op, const std::string& r
   if (op == "<" || op == ">") {
     return false;
   }
-  throw ValueError("Undefined '" + op + "' on '" + lhs + "' and '" + rhs + "'");
+  throw InvalidValue("Undefined '" + op + "' on '" + lhs + "' and '" + rhs + "'");
 }
 
 // `env`'s value, or the machine's when `env` has none.
@@ -88,7 +88,7 @@ const std::string& lookup(const MarkerEnvironment& env, const std::string& key)
   if (it == env.end()) {
     it = default_marker_environment().find(key);
     if (it == default_marker_environment().end()) {
-      throw ValueError("Undefined marker variable: '" + key + "'");
+      throw InvalidValue("Undefined marker variable: '" + key + "'");
     }
   }
   return it->second;
@@ -196,8 +196,8 @@ Marker::Marker(std::string_view text)
   std::size_t pos = 0;
   m_root = std::make_shared<const MarkerNode>(parse_marker_expression(text, pos));
   if (pos != text.size()) {
-    throw ValueError("Invalid marker: expected end at position " + std::to_string(pos) + " of '" +
-                     platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
+    throw InvalidValue("Invalid marker: expected end at position " + std::to_string(pos) + " of '" +
+                       platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
   }
 }
 

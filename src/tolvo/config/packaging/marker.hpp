@@ -28,7 +28,7 @@ struct MarkerNode;
 class Marker
 {
 public:
-  /// Parses a whole marker; throws ValueError naming the text, also when
+  /// Parses a whole marker; throws InvalidValue naming the text, also when
   /// parentheses nest more than MARKER_MAX_NESTING deep.
   explicit Marker(std::string_view text);
 
@@ -36,7 +36,7 @@ public:
   /// parentheses only where they change the meaning.
   [[nodiscard]] std::string str() const;
   /// Evaluates with the machine's values, `extra` "", overridden by `env`.
-  /// Throws ValueError on an undefined comparison or an unknown variable.
+  /// Throws InvalidValue on an undefined comparison or an unknown variable.
   [[nodiscard]] bool evaluate(const MarkerEnvironment& env = {}) const;
   /// The normalised names the marker compares `extra` with, when it does so
   /// only with "==" and "!=", so that it means the same with every other

@@ -27,8 +27,8 @@ public:
 
   [[noreturn]] void fail(const std::string& what) const
   {
-    throw ValueError("Invalid marker: " + what + " at position " + std::to_string(m_pos) + " of '" +
-                     platform::abbreviate(m_text, platform::QUOTED_TEXT_MOST) + "'");
+    throw InvalidValue("Invalid marker: " + what + " at position " + std::to_string(m_pos) + " of '" +
+                       platform::abbreviate(m_text, platform::QUOTED_TEXT_MOST) + "'");
   }
   void ws()
   {

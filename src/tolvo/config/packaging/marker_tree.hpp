@@ -35,7 +35,7 @@ struct MarkerNode
 };
 
 /// Parses a marker expression at `pos` of `text`, stopping where the
-/// expression ends. Throws ValueError naming the text.
+/// expression ends. Throws InvalidValue naming the text.
 MarkerNode parse_marker_expression(std::string_view text, std::size_t& pos);
 
 /// A marker made from a parsed tree.

@@ -24,8 +24,8 @@ public:
 
   [[noreturn]] void fail(const std::string& what) const
   {
-    throw ValueError("Invalid requirement: '" + platform::abbreviate(m_text, platform::QUOTED_TEXT_MOST) +
-                     "': " + what + " at position " + std::to_string(m_pos));
+    throw InvalidValue("Invalid requirement: '" + platform::abbreviate(m_text, platform::QUOTED_TEXT_MOST) +
+                       "': " + what + " at position " + std::to_string(m_pos));
   }
   void ws()
   {
@@ -128,7 +128,7 @@ private:
     ++m_pos;
     try {
       r.marker = marker_from_tree(parse_marker_expression(m_text, m_pos));
-    } catch (const ValueError& e) {
+    } catch (const InvalidValue& e) {
       fail(e.what());
     }
     ws();
@@ -165,7 +165,7 @@ private:
     out += m_text.substr(start, m_pos - start);
     try {
       Specifier check(m_text.substr(start, m_pos - start));
-    } catch (const ValueError&) {
+    } catch (const InvalidValue&) {
       fail("invalid specifier");
     }
     return true;

@@ -15,7 +15,7 @@ namespace tolvo::config {
 class Requirement
 {
 public:
-  /// Parses `text`; throws ValueError naming the text when malformed.
+  /// Parses `text`; throws InvalidValue naming the text when malformed.
   explicit Requirement(std::string_view text);
 
   std::string name;

@@ -115,7 +115,7 @@ std::string compatible_prefix(const std::string& spec)
 Specifier::Specifier(std::string_view text)
 {
   auto fail = [&]() {
-    return ValueError("Invalid specifier: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
+    return InvalidValue("Invalid specifier: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
   };
   std::string_view s = platform::strip(text);
   for (std::string_view op : SPECIFIER_OPERATORS) {

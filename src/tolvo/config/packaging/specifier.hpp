@@ -18,7 +18,7 @@ inline constexpr std::array<std::string_view, 8> SPECIFIER_OPERATORS = {"===", "
 class Specifier
 {
 public:
-  /// Parses one "<op><version>"; throws ValueError("Invalid specifier: '<text>'").
+  /// Parses one "<op><version>"; throws InvalidValue("Invalid specifier: '<text>'").
   explicit Specifier(std::string_view text);
 
   [[nodiscard]] const std::string& op() const { return m_op; }

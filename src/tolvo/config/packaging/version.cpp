@@ -193,7 +193,7 @@ bool Version::parse_into(std::string_view text, Version& out)
 Version::Version(std::string_view text)
 {
   if (!parse_into(text, *this)) {
-    throw ValueError("Invalid version: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
+    throw InvalidValue("Invalid version: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
   }
 }
 

@@ -15,7 +15,7 @@ namespace tolvo::config {
 class Version
 {
 public:
-  /// Parses `text`; throws ValueError("Invalid version: '<text>'").
+  /// Parses `text`; throws InvalidValue("Invalid version: '<text>'").
   explicit Version(std::string_view text);
 
   /// Whether `text` parses as a version, without throwing.

@@ -1,20 +1,20 @@
-#include "tolvo/cli/namespace.hpp"
+#include "tolvo/cli/parsed_arguments.hpp"
 
 #include <stdexcept>
 
 namespace tolvo::cli {
 
-void Namespace::set(std::string dest, Value value)
+void ParsedArguments::set(std::string dest, Value value)
 {
   m_values.insert_or_assign(std::move(dest), std::move(value));
 }
 
-bool Namespace::has(std::string_view dest) const
+bool ParsedArguments::has(std::string_view dest) const
 {
   return m_values.find(dest) != m_values.end();
 }
 
-const Value& Namespace::get(std::string_view dest) const
+const Value& ParsedArguments::get(std::string_view dest) const
 {
   const auto it = m_values.find(dest);
   if (it == m_values.end()) {
@@ -25,17 +25,17 @@ const Value& Namespace::get(std::string_view dest) const
   return it->second;
 }
 
-bool Namespace::flag(std::string_view dest) const
+bool ParsedArguments::flag(std::string_view dest) const
 {
   return std::get<bool>(get(dest));
 }
 
-const std::string& Namespace::str(std::string_view dest) const
+const std::string& ParsedArguments::str(std::string_view dest) const
 {
   return std::get<std::string>(get(dest));
 }
 
-std::optional<std::string> Namespace::opt(std::string_view dest) const
+std::optional<std::string> ParsedArguments::opt(std::string_view dest) const
 {
   const Value& value = get(dest);
   if (const auto* text = std::get_if<std::string>(&value)) {
@@ -44,7 +44,7 @@ std::optional<std::string> Namespace::opt(std::string_view dest) const
   return std::nullopt;
 }
 
-const std::vector<std::string>& Namespace::list(std::string_view dest) const
+const std::vector<std::string>& ParsedArguments::list(std::string_view dest) const
 {
   return std::get<std::vector<std::string>>(get(dest));
 }

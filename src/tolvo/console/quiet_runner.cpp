@@ -1,12 +1,12 @@
-#include "tolvo/venv/quiet_runner.hpp"
+#include "tolvo/console/quiet_runner.hpp"
 
+#include "tolvo/console/spinner.hpp"
 #include "tolvo/platform/command_display.hpp"
-#include "tolvo/venv/spinner.hpp"
 
 #include <chrono>
 #include <ostream>
 
-namespace tolvo::venv {
+namespace tolvo::console {
 
 namespace {
 
@@ -68,9 +68,9 @@ private:
 
 } // namespace
 
-platform::CompletedProcess _chronic(const std::vector<std::string>& args,
-                                    const std::optional<platform::Environment>& env, bool check,
-                                    const platform::ConsoleStreams& console)
+platform::CompletedProcess run_quietly(const std::vector<std::string>& args,
+                                       const std::optional<platform::Environment>& env, bool check,
+                                       const platform::ConsoleStreams& console)
 {
   platform::CompletedProcess result = platform::run_process(args, {.env = env, .capture = true});
   if (result.returncode != 0) {
@@ -82,15 +82,15 @@ platform::CompletedProcess _chronic(const std::vector<std::string>& args,
   return result;
 }
 
-platform::CompletedProcess _spinner(std::string_view action, const std::vector<std::string>& args, bool chronic,
-                                    const platform::ConsoleStreams& console)
+platform::CompletedProcess run_with_spinner(std::string_view action, const std::vector<std::string>& args, bool chronic,
+                                            const platform::ConsoleStreams& console)
 {
   // A terminal that cannot redraw a line gets each step's line once, as a log does.
   if (!console.terminal || !console.redraws) {
     console.out << action << "...\n";
     console.out.flush();
     if (chronic) {
-      return _chronic(args, std::nullopt, true, console);
+      return run_quietly(args, std::nullopt, true, console);
     }
     return platform::run_process(args, {.env = std::nullopt, .capture = true});
   }
@@ -116,4 +116,4 @@ platform::CompletedProcess _spinner(std::string_view action, const std::vector<s
   return result;
 }
 
-} // namespace tolvo::venv
+} // namespace tolvo::console

@@ -1,17 +1,17 @@
+#include "tolvo/console/quiet_runner.hpp"
+#include "tolvo/console/spinner.hpp"
 #include "tolvo/errors.hpp"
 #include "tolvo/platform/text.hpp"
-#include "tolvo/venv/quiet_runner.hpp"
-#include "tolvo/venv/spinner.hpp"
 
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
 
+using tolvo::console::run_quietly;
+using tolvo::console::run_with_spinner;
+using tolvo::console::SPINNER_FRAMES;
 using tolvo::platform::ConsoleStreams;
-using tolvo::venv::_chronic;
-using tolvo::venv::_spinner;
-using tolvo::venv::SPINNER_FRAMES;
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST(SpinnerTest, QuickChildShowsFirstFrameThenBlanks)
 {
   std::ostringstream out;
   std::ostringstream err;
-  const auto result = _spinner("Upgrading pip", sh("exit 0"), true, ConsoleStreams{out, err, true, 0});
+  const auto result = run_with_spinner("Upgrading pip", sh("exit 0"), true, ConsoleStreams{out, err, true, 0});
   EXPECT_EQ(result.returncode, 0);
   EXPECT_EQ(out.str(), "Upgrading pip: [\xe2\xa0\x8b]\r" + std::string(13 + 5, ' ') + "\r");
   EXPECT_EQ(err.str(), "");
@@ -72,7 +72,7 @@ TEST(SpinnerTest, BlankingCountsCharactersNotBytes)
 {
   std::ostringstream out;
   std::ostringstream err;
-  _spinner("Caf\xc3\xa9", sh("exit 0"), true, ConsoleStreams{out, err, true, 0});
+  run_with_spinner("Caf\xc3\xa9", sh("exit 0"), true, ConsoleStreams{out, err, true, 0});
   EXPECT_EQ(out.str(), "Caf\xc3\xa9: [\xe2\xa0\x8b]\r" + std::string(4 + 5, ' ') + "\r");
 }
 
@@ -80,7 +80,7 @@ TEST(SpinnerTest, OneFramePerTimeoutWrappingAfterTheLast)
 {
   std::ostringstream out;
   std::ostringstream err;
-  _spinner("Step", sh("sleep 1.25"), true, ConsoleStreams{out, err, true, 0});
+  run_with_spinner("Step", sh("sleep 1.25"), true, ConsoleStreams{out, err, true, 0});
   const std::vector<std::size_t> frames = drawn_frames(out.str(), "Step");
   // About twelve waits; the exact count depends on scheduling.
   ASSERT_GE(frames.size(), 11U);
@@ -106,8 +106,8 @@ TEST(SpinnerTest, NotATerminalOrOneThatCannotRedrawPrintsOneLine)
   for (const bool terminal : {false, true}) {
     std::ostringstream out;
     std::ostringstream err;
-    _spinner("Installing lint tools", sh("echo hidden; sleep 0.25"), true,
-             ConsoleStreams{out, err, terminal, 80, /*redraws=*/false});
+    run_with_spinner("Installing lint tools", sh("echo hidden; sleep 0.25"), true,
+                     ConsoleStreams{out, err, terminal, 80, /*redraws=*/false});
     EXPECT_EQ(out.str(), "Installing lint tools...\n") << terminal;
     EXPECT_EQ(err.str(), "");
   }
@@ -118,7 +118,7 @@ TEST(SpinnerTest, QuietFailureBlanksThenShowsOutputAndRaises)
   std::ostringstream out;
   std::ostringstream err;
   try {
-    _spinner("Step", sh("echo o; echo e >&2; exit 4"), true, ConsoleStreams{out, err, true, 0});
+    run_with_spinner("Step", sh("echo o; echo e >&2; exit 4"), true, ConsoleStreams{out, err, true, 0});
     FAIL() << "no CalledProcessError";
   } catch (const tolvo::CalledProcessError& error) {
     EXPECT_EQ(error.returncode(), 4);
@@ -134,7 +134,8 @@ TEST(SpinnerTest, NonQuietFailureReturnsTheRecord)
 {
   std::ostringstream out;
   std::ostringstream err;
-  const auto result = _spinner("Step", sh("echo o; echo e >&2; exit 3"), false, ConsoleStreams{out, err, false, 0});
+  const auto result =
+    run_with_spinner("Step", sh("echo o; echo e >&2; exit 3"), false, ConsoleStreams{out, err, false, 0});
   EXPECT_EQ(result.returncode, 3);
   EXPECT_EQ(*result.stdout_text, "o\n");
   EXPECT_EQ(*result.stderr_text, "e\n");
@@ -146,7 +147,8 @@ TEST(SpinnerTest, StartFailureLeavesTheFirstFrame)
 {
   std::ostringstream out;
   std::ostringstream err;
-  EXPECT_THROW(_spinner("Step", {"/nonexistent/tolvo"}, true, ConsoleStreams{out, err, true, 0}), tolvo::StartError);
+  EXPECT_THROW(run_with_spinner("Step", {"/nonexistent/tolvo"}, true, ConsoleStreams{out, err, true, 0}),
+               tolvo::StartError);
   EXPECT_EQ(out.str(), "Step: [\xe2\xa0\x8b]");
 }
 
@@ -168,7 +170,7 @@ TEST_P(ChronicTest, ShowsCapturedTextsOnlyOnFailure)
   std::ostringstream err;
   bool raised = false;
   try {
-    _chronic(sh(GetParam().script), std::nullopt, GetParam().check, ConsoleStreams{out, err, false, 0});
+    run_quietly(sh(GetParam().script), std::nullopt, GetParam().check, ConsoleStreams{out, err, false, 0});
   } catch (const tolvo::CalledProcessError&) {
     raised = true;
   }
@@ -187,7 +189,7 @@ TEST(ChronicTest, PassesTheEnvironmentWhole)
 {
   std::ostringstream out;
   std::ostringstream err;
-  const auto result = _chronic(sh("echo \"$ONLY:${HOME-none}\""), tolvo::platform::Environment{{"ONLY", "1"}}, true,
-                               ConsoleStreams{out, err, false, 0});
+  const auto result = run_quietly(sh("echo \"$ONLY:${HOME-none}\""), tolvo::platform::Environment{{"ONLY", "1"}}, true,
+                                  ConsoleStreams{out, err, false, 0});
   EXPECT_EQ(*result.stdout_text, "1:none\n");
 }

@@ -1,8 +1,8 @@
-#include "tolvo/venv/spinner.hpp"
+#include "tolvo/console/spinner.hpp"
 
 #include "tolvo/platform/text.hpp"
 
-namespace tolvo::venv {
+namespace tolvo::console {
 
 namespace {
 
@@ -38,4 +38,4 @@ std::string skipped_step_line(std::string_view action)
   return std::string(action) + "... up to date\n";
 }
 
-} // namespace tolvo::venv
+} // namespace tolvo::console

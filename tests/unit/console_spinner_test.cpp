@@ -1,9 +1,9 @@
+#include "tolvo/console/spinner.hpp"
 #include "tolvo/platform/text.hpp"
-#include "tolvo/venv/spinner.hpp"
 
 #include <gtest/gtest.h>
 
-namespace tolvo::venv {
+namespace tolvo::console {
 namespace {
 
 TEST(SpinnerLine, FitsANarrowTerminalByCuttingTheActionNotTheFrame)
@@ -22,4 +22,4 @@ TEST(SpinnerLine, FitsANarrowTerminalByCuttingTheActionNotTheFrame)
 }
 
 } // namespace
-} // namespace tolvo::venv
+} // namespace tolvo::console

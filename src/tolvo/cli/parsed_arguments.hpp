@@ -15,7 +15,7 @@ namespace tolvo::cli {
 /// Missing, a flag, a value, or a list of values.
 using Value = std::variant<std::monostate, bool, std::string, std::vector<std::string>>;
 
-class Namespace
+class ParsedArguments
 {
 public:
   void set(std::string dest, Value value);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tolvo::venv {
+namespace tolvo::console {
 
 /// The spinner frames, shared with the lint display.
 inline constexpr std::array<std::string_view, 10> SPINNER_FRAMES = {
@@ -33,4 +33,4 @@ std::string_view fit_to_row(std::string_view line, std::size_t columns);
 /// stays on a terminal too, so the user sees what was skipped.
 std::string skipped_step_line(std::string_view action);
 
-} // namespace tolvo::venv
+} // namespace tolvo::console
