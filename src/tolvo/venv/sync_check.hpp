@@ -66,7 +66,7 @@ Judgement judge_install(const InstallTarget& target, SyncContext& context);
 bool pip_upgrade_due(std::optional<std::int64_t> last_upgrade, std::int64_t now);
 
 /// Seven days, in seconds.
-inline constexpr std::int64_t PIP_UPGRADE_INTERVAL = 7 * 24 * 60 * 60;
+inline constexpr std::int64_t PIP_UPGRADE_INTERVAL = std::int64_t{7} * 24 * 60 * 60;
 
 /// Whether the environment at `venv_path` has its own pip: bin/pip and a
 /// pip distribution in its site-packages.
