@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace tolvo::venv {
 
@@ -30,6 +31,16 @@ struct Judgement
   /// Why the step is needed or cannot be judged (empty when satisfied).
   std::string reason;
 };
+
+inline Judgement unsatisfied(std::string reason)
+{
+  return {Verdict::unsatisfied, std::move(reason)};
+}
+
+inline Judgement unsure(std::string reason)
+{
+  return {Verdict::unsure, std::move(reason)};
+}
 
 /// What a target is judged against.
 struct SyncContext
