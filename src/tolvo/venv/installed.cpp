@@ -2,6 +2,7 @@
 
 #include "tolvo/config/packaging/names.hpp"
 #include "tolvo/config/packaging/version.hpp"
+#include "tolvo/platform/handles.hpp"
 #include "tolvo/platform/read_file.hpp"
 #include "tolvo/platform/text.hpp"
 
@@ -176,21 +177,19 @@ std::vector<std::string> environment_site_packages(const std::string& venv_path)
 {
   std::vector<std::string> found;
   const std::string lib = venv_path + "/lib";
-  DIR* stream = ::opendir(lib.c_str());
-  if (stream == nullptr) {
+  const platform::DirectoryStream stream(::opendir(lib.c_str()));
+  if (!stream) {
     return found;
   }
-  while (const dirent* item = ::readdir(stream)) {
+  while (const dirent* item = ::readdir(stream.get())) {
     const std::string_view name = item->d_name;
     if (name.substr(0, 6) == "python") {
       const std::string site = lib + "/" + std::string(name) + "/site-packages";
-      if (DIR* probe = ::opendir(site.c_str())) {
-        ::closedir(probe);
+      if (const platform::DirectoryStream probe(::opendir(site.c_str())); probe) {
         found.push_back(site);
       }
     }
   }
-  ::closedir(stream);
   std::sort(found.begin(), found.end());
   return found;
 }
@@ -203,14 +202,14 @@ void SitePackages::index()
 {
   m_indexed = true;
   for (const std::string& directory : m_directories) {
-    DIR* stream = ::opendir(directory.c_str());
-    if (stream == nullptr) {
+    const platform::DirectoryStream stream(::opendir(directory.c_str()));
+    if (!stream) {
       continue;
     }
     // Names first met in this directory; a second folder of one of them
     // here makes it ambiguous, one in a later directory is shadowed.
     std::map<std::string, Entry, std::less<>> here;
-    while (const dirent* item = ::readdir(stream)) {
+    while (const dirent* item = ::readdir(stream.get())) {
       const std::string_view name = item->d_name;
       std::string_view suffix;
       if (ends_with(name, DIST_INFO)) {
@@ -232,7 +231,6 @@ void SitePackages::index()
         it->second.ambiguous = true;
       }
     }
-    ::closedir(stream);
     for (auto& [key, entry] : here) {
       m_entries.try_emplace(key, std::move(entry));
     }

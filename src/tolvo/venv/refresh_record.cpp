@@ -1,6 +1,7 @@
 #include "tolvo/venv/refresh_record.hpp"
 
 #include "tolvo/errors.hpp"
+#include "tolvo/platform/handles.hpp"
 #include "tolvo/platform/read_file.hpp"
 #include "tolvo/venv/short_hash.hpp"
 
@@ -188,8 +189,8 @@ void save_record(const std::string& venv_path, const RefreshRecord& record)
   // A name of its own, so that no other writer can rename it away or
   // interleave with it; readers see the old record or the new one whole.
   std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
+  platform::UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd.is_open()) {
     const int error = errno;
     throw SystemError("cannot create '" + temporary + "': " + std::strerror(error), error);
   }
@@ -197,14 +198,15 @@ void save_record(const std::string& venv_path, const RefreshRecord& record)
   std::size_t written = 0;
   int error = 0;
   while (written < text.size() && error == 0) {
-    const ssize_t count = ::write(fd, text.data() + written, text.size() - written);
+    const ssize_t count = ::write(fd.get(), text.data() + written, text.size() - written);
     if (count >= 0) {
       written += static_cast<std::size_t>(count);
     } else if (errno != EINTR) {
       error = errno;
     }
   }
-  if (::close(fd) != 0 && error == 0) {
+  // Closed here, not by the owner, since a failed close can mean lost data.
+  if (::close(fd.release()) != 0 && error == 0) {
     error = errno;
   }
   if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {

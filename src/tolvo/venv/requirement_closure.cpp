@@ -7,20 +7,6 @@
 
 namespace tolvo::venv {
 
-namespace {
-
-Judgement unsatisfied(std::string reason)
-{
-  return {Verdict::unsatisfied, std::move(reason)};
-}
-
-Judgement unsure(std::string reason)
-{
-  return {Verdict::unsure, std::move(reason)};
-}
-
-} // namespace
-
 RequirementClosure::RequirementClosure(const config::MarkerEnvironment& markers, SitePackages& site)
   : m_markers(markers),
     m_site(site)

@@ -14,16 +14,6 @@ namespace tolvo::venv {
 
 namespace {
 
-Judgement unsatisfied(std::string reason)
-{
-  return {Verdict::unsatisfied, std::move(reason)};
-}
-
-Judgement unsure(std::string reason)
-{
-  return {Verdict::unsure, std::move(reason)};
-}
-
 bool contains(const std::vector<std::string>& items, std::string_view item)
 {
   return std::find(items.begin(), items.end(), item) != items.end();

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace tolvo::venv {
 
@@ -30,6 +31,16 @@ struct Judgement
   /// Why the step is needed or cannot be judged (empty when satisfied).
   std::string reason;
 };
+
+inline Judgement unsatisfied(std::string reason)
+{
+  return {Verdict::unsatisfied, std::move(reason)};
+}
+
+inline Judgement unsure(std::string reason)
+{
+  return {Verdict::unsure, std::move(reason)};
+}
 
 /// What a target is judged against.
 struct SyncContext
@@ -66,7 +77,7 @@ Judgement judge_install(const InstallTarget& target, SyncContext& context);
 bool pip_upgrade_due(std::optional<std::int64_t> last_upgrade, std::int64_t now);
 
 /// Seven days, in seconds.
-inline constexpr std::int64_t PIP_UPGRADE_INTERVAL = 7 * 24 * 60 * 60;
+inline constexpr std::int64_t PIP_UPGRADE_INTERVAL = std::int64_t{7} * 24 * 60 * 60;
 
 /// Whether the environment at `venv_path` has its own pip: bin/pip and a
 /// pip distribution in its site-packages.

@@ -42,12 +42,8 @@ std::string format(const MarkerNode& node, bool first)
 bool compare(const std::string& lhs, const std::string& op, const std::string& rhs, const std::string& key)
 {
   if (std::find(VERSION_VARIABLES.begin(), VERSION_VARIABLES.end(), key) != VERSION_VARIABLES.end()) {
-    std::optional<Specifier> spec;
-    try {
-      spec.emplace(op + rhs);
-    } catch (const InvalidValue&) {
-      spec.reset();
-    }
+    // A value that is no version compares as a string.
+    const std::optional<Specifier> spec = Specifier::try_parse(op + rhs);
     if (spec && op == "===") {
       // Arbitrary equality compares the texts as written, ignoring case.
       auto fold = [](std::string t) {

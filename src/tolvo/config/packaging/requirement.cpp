@@ -163,9 +163,7 @@ private:
       ++m_pos;
     }
     out += m_text.substr(start, m_pos - start);
-    try {
-      Specifier check(m_text.substr(start, m_pos - start));
-    } catch (const InvalidValue&) {
+    if (!Specifier::try_parse(m_text.substr(start, m_pos - start))) {
       fail("invalid specifier");
     }
     return true;

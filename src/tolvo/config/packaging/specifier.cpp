@@ -112,11 +112,8 @@ std::string compatible_prefix(const std::string& spec)
 
 } // namespace
 
-Specifier::Specifier(std::string_view text)
+bool Specifier::parse(std::string_view text)
 {
-  auto fail = [&]() {
-    return InvalidValue("Invalid specifier: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
-  };
   std::string_view s = platform::strip(text);
   for (std::string_view op : SPECIFIER_OPERATORS) {
     if (s.substr(0, op.size()) == op) {
@@ -125,24 +122,24 @@ Specifier::Specifier(std::string_view text)
     }
   }
   if (m_op.empty()) {
-    throw fail();
+    return false;
   }
   std::string_view v = platform::strip(s.substr(m_op.size()));
   m_version = v;
   if (m_op == "===") {
     // Arbitrary equality: anything without blanks, ";" or ")".
     if (v.find_first_of(" \t\n\r\f\v;)") != std::string_view::npos) {
-      throw fail();
+      return false;
     }
-    return;
+    return true;
   }
   if (v.empty() || std::isspace(static_cast<unsigned char>(v.front())) != 0) {
-    throw fail();
+    return false;
   }
   bool wildcard = v.size() >= 2 && v.substr(v.size() - 2) == ".*";
   if (wildcard) {
     if (m_op != "==" && m_op != "!=") {
-      throw fail();
+      return false;
     }
     // Only a plain release may precede the wildcard.
     std::string_view rel = v.substr(0, v.size() - 2);
@@ -152,26 +149,26 @@ Specifier::Specifier(std::string_view text)
     if (auto bang = rel.find('!'); bang != std::string_view::npos) {
       std::string_view ep = rel.substr(0, bang);
       if (ep.empty() || !std::all_of(ep.begin(), ep.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        throw fail();
+        return false;
       }
       rel = rel.substr(bang + 1);
     }
     bool ok = !rel.empty() && rel.front() != '.' && rel.back() != '.' && rel.find("..") == std::string_view::npos &&
               std::all_of(rel.begin(), rel.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
     if (!ok) {
-      throw fail();
+      return false;
     }
-    return;
+    return true;
   }
   if (v.find_first_of(" \t") != std::string_view::npos) {
-    throw fail();
+    return false;
   }
   auto parsed = Version::try_parse(v);
   if (!parsed) {
-    throw fail();
+    return false;
   }
   if (parsed->has_local() && m_op != "==" && m_op != "!=") {
-    throw fail();
+    return false;
   }
   if (m_op == "~=") {
     // At least two release segments, as written.
@@ -188,8 +185,25 @@ Specifier::Specifier(std::string_view text)
     }
     if (!(i < body.size() && body[i] == '.' && i + 1 < body.size() &&
           std::isdigit(static_cast<unsigned char>(body[i + 1])) != 0)) {
-      throw fail();
+      return false;
     }
+  }
+  return true;
+}
+
+std::optional<Specifier> Specifier::try_parse(std::string_view text)
+{
+  Specifier spec;
+  if (!spec.parse(text)) {
+    return std::nullopt;
+  }
+  return spec;
+}
+
+Specifier::Specifier(std::string_view text)
+{
+  if (!parse(text)) {
+    throw InvalidValue("Invalid specifier: '" + platform::abbreviate(text, platform::QUOTED_TEXT_MOST) + "'");
   }
 }
 

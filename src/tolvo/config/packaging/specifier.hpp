@@ -5,6 +5,7 @@
 #include "tolvo/config/packaging/version.hpp"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,9 @@ class Specifier
 public:
   /// Parses one "<op><version>"; throws InvalidValue("Invalid specifier: '<text>'").
   explicit Specifier(std::string_view text);
+  /// The same parse without the exception, for callers that only ask
+  /// whether a text is a specifier.
+  static std::optional<Specifier> try_parse(std::string_view text);
 
   [[nodiscard]] const std::string& op() const { return m_op; }
   /// The version text as written, stripped of surrounding blanks.
@@ -30,6 +34,10 @@ public:
   [[nodiscard]] bool contains(const Version& v) const;
 
 private:
+  Specifier() = default;
+  /// Fills the fields from `text`; false when it is no specifier.
+  bool parse(std::string_view text);
+
   std::string m_op;
   std::string m_version;
 };
