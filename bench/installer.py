@@ -35,12 +35,15 @@ def _with_group(project: Path) -> Path:
     return project
 
 
-def _cold(runs: dict[str, tuple[list[str], Path]], repeat: int, env: dict[str, str]) -> list[tuple[str, list[float]]]:
-    """Wall times of each run from a project without .venv, round after round."""
+def _cold(runs: dict[str, tuple[list[str], Path]], repeat: int, env: dict[str, str],
+          fresh: bool = True) -> list[tuple[str, list[float]]]:
+    """Wall times of each run, round after round, from a project without
+    .venv unless `fresh` is false."""
     samples: dict[str, list[float]] = {name: [] for name in runs}
     for _ in range(repeat):
         for name, (cmd, cwd) in runs.items():
-            shutil.rmtree(cwd / ".venv", ignore_errors=True)
+            if fresh:
+                shutil.rmtree(cwd / ".venv", ignore_errors=True)
             start = time.perf_counter()
             result = subprocess.run(cmd, cwd=cwd, env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True)
             samples[name].append(time.perf_counter() - start)
@@ -48,6 +51,25 @@ def _cold(runs: dict[str, tuple[list[str], Path]], repeat: int, env: dict[str, s
                 print(result.stdout[-3000:] + result.stderr[-3000:])
                 raise SystemExit(f"bench: {name} failed")
     return list(samples.items())
+
+
+def _isolated_in_sync(ctx: Context, tolvo: str, project: Path, uv_run: tuple[list[str], Path],
+                      env: dict[str, str]) -> None:
+    """The whole wall time of an in-sync `tolvo test` in an environment
+    without the system site-packages, against `uv run pytest` in uv's own."""
+    pyproject = project / "pyproject.toml"
+    pyproject.write_text(pyproject.read_text().replace('refresh = "when-needed"',
+                                                       'refresh = "when-needed"\nsystem-site-packages = false'))
+    ours = [tolvo, "test"]
+    _checked(ours, project, env)
+    _checked(*uv_run, env)
+    name_ours, name_theirs = "tolvo test in sync, system-site-packages = false", "uv run pytest in sync"
+    walls = _cold({name_theirs: uv_run, name_ours: (ours, project)}, 15, env, fresh=False)
+    print_group("In sync, whole wall time, isolated environments (15 interleaved rounds)", walls, name_theirs)
+    medians = {name: median(samples) for name, samples in walls}
+    ratio = medians[name_ours] / medians[name_theirs]
+    ctx.goal("installer", "in-sync tolvo test, isolated, within 1.05x uv run pytest (wall median)", ratio <= 1.05,
+             f"{medians[name_ours]:.3f} s against {medians[name_theirs]:.3f} s ({ratio:.2f}x)")
 
 
 def run(ctx: Context) -> None:
@@ -115,6 +137,7 @@ def run(ctx: Context) -> None:
                for name, (cmd, cwd) in in_sync.items()}
         for name, cpu in own.items():
             print(f"  tolvo's own CPU, {name}: {cpu * 1e3:.2f} ms")
+        _isolated_in_sync(ctx, tolvo, _project(scratch / "isolated"), (uv_run, theirs), env)
     pip_cpu, uv_cpu = own["tolvo test in sync, installer pip"], own["tolvo test in sync, installer uv"]
     ctx.goal("installer", "in sync with uv no slower than with pip (tolvo's own CPU, 1 ms of noise allowed)",
              uv_cpu <= pip_cpu + 0.001, f"uv {uv_cpu * 1e3:.2f} ms, pip {pip_cpu * 1e3:.2f} ms")
