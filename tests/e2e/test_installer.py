@@ -12,17 +12,10 @@ from pathlib import Path
 import pytest
 
 from conftest import TOLVO, FakeProject, run_tolvo
+from test_venv_commands import PYPROJECT as BASE_PYPROJECT
 from test_venv_commands import REAL_PYPROJECT, make_real_project
 
-PYPROJECT = """[project]
-name = "demo"
-version = "1.0"
-[project.optional-dependencies]
-test = ["pytest"]
-dev = ["ruff"]
-[dependency-groups]
-docs = ["sphinx"]
-"""
+PYPROJECT = BASE_PYPROJECT + '[dependency-groups]\ndocs = ["sphinx"]\n'
 
 PIP_INSTALL = ".venv/bin/python -m pip install "
 PIP_ONLY = (".venv/bin/python -um ensurepip", PIP_INSTALL + "--upgrade pip")
