@@ -69,7 +69,7 @@ ErrorReport error_report(const std::exception& error)
   return {text, status};
 }
 
-int main(const std::optional<std::vector<std::string>>& argv)
+int run_command_line(const std::optional<std::vector<std::string>>& argv)
 {
   const std::vector<std::string>& arguments = argv ? *argv : g_process_arguments;
   const Parser parser = build_parser(g_version);
@@ -100,7 +100,7 @@ int program_entry(int argc, char** argv, std::string_view version)
   int status = 0;
   std::optional<std::string> lost_output;
   try {
-    status = main();
+    status = run_command_line();
   } catch (const ExitRequest& request) {
     status = request.status();
   } catch (const std::exception& error) {

@@ -28,7 +28,7 @@ ErrorReport error_report(const std::exception& error);
 /// Parses `argv` (the process's own arguments when absent, without the
 /// program name), changes to --directory and runs the chosen handler.
 /// Returns the handler's result. Errors propagate.
-int main(const std::optional<std::vector<std::string>>& argv = std::nullopt);
+int run_command_line(const std::optional<std::vector<std::string>>& argv = std::nullopt);
 
 /// Calls main with the process's arguments; prints the error report of an
 /// error and returns its status, returns the status of an ExitRequest, and 1

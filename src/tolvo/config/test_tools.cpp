@@ -4,7 +4,7 @@ namespace tolvo::config {
 
 RequirementNames test_tool_names(const ProjectConfig* project)
 {
-  const RequirementNames test_extra{{"test"}, {}};
+  RequirementNames test_extra{{"test"}, {}};
   if (project == nullptr) {
     return test_extra;
   }

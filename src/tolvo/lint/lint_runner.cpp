@@ -160,6 +160,7 @@ int run_lint(const venv::VirtualEnvironment& venv, const config::ProjectConfig& 
     return std::find(skipped.begin(), skipped.end(), tool.label) == skipped.end();
   });
   std::vector<std::shared_future<LintResult>> tasks;
+  tasks.reserve(tools.size());
   LintPool pool;
   for (const LintTool& tool : tools) {
     tasks.push_back(pool.submit(std::packaged_task<LintResult()>(

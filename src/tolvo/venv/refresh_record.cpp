@@ -66,20 +66,20 @@ std::string format_record(const RefreshRecord& record)
   }
   if (record.interpreter) {
     for (const auto& [name, value] : record.interpreter->markers) {
-      text += "marker " + name + " " + value + "\n";
+      text.append("marker ").append(name).append(" ").append(value).append("\n");
     }
     for (const std::string& path : record.interpreter->site_path) {
-      text += "site " + path + "\n";
+      text.append("site ").append(path).append("\n");
     }
     for (const std::string& path : record.interpreter->watched) {
-      text += "watch " + path + "\n";
+      text.append("watch ").append(path).append("\n");
     }
   }
   for (const auto& [directory, hash] : record.projects) {
-    text += "project " + hash + " " + directory + "\n";
+    text.append("project ").append(hash).append(" ").append(directory).append("\n");
   }
   for (const auto& [directory, head] : record.heads) {
-    text += "head " + head + " " + directory + "\n";
+    text.append("head ").append(head).append(" ").append(directory).append("\n");
   }
   return text;
 }

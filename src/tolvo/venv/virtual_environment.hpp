@@ -40,8 +40,8 @@ public:
   /// changes nothing (ensure_venv creates). The
   /// environment sees the base interpreter's site-packages when
   /// `system_site_packages`.
-  explicit VirtualEnvironment(const std::string& path, RefreshMode mode = RefreshMode::always, Installer installer = {},
-                              bool system_site_packages = true);
+  explicit VirtualEnvironment(const std::string& given, RefreshMode mode = RefreshMode::always,
+                              Installer installer = {}, bool system_site_packages = true);
 
   /// The absolute, normalised, symlink-resolved environment directory.
   std::string path;

@@ -25,7 +25,7 @@ struct Candidate
   std::sort(listed.begin(), listed.end());
   std::string message = why + ":\n";
   for (const std::string& name : listed) {
-    message += "  " + directory + "/" + name + "\n";
+    message.append("  ").append(directory).append("/").append(name).append("\n");
   }
   message += "Remove the stale wheels and run again.";
   throw NotFoundError(message);
@@ -34,6 +34,7 @@ struct Candidate
 std::vector<std::string> file_names(const std::vector<Candidate>& candidates)
 {
   std::vector<std::string> names;
+  names.reserve(candidates.size());
   for (const Candidate& candidate : candidates) {
     names.push_back(candidate.file_name);
   }

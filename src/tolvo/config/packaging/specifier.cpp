@@ -128,10 +128,7 @@ bool Specifier::parse(std::string_view text)
   m_version = v;
   if (m_op == "===") {
     // Arbitrary equality: anything without blanks, ";" or ")".
-    if (v.find_first_of(" \t\n\r\f\v;)") != std::string_view::npos) {
-      return false;
-    }
-    return true;
+    return v.find_first_of(" \t\n\r\f\v;)") == std::string_view::npos;
   }
   if (v.empty() || std::isspace(static_cast<unsigned char>(v.front())) != 0) {
     return false;
@@ -153,12 +150,8 @@ bool Specifier::parse(std::string_view text)
       }
       rel = rel.substr(bang + 1);
     }
-    bool ok = !rel.empty() && rel.front() != '.' && rel.back() != '.' && rel.find("..") == std::string_view::npos &&
-              std::all_of(rel.begin(), rel.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
-    if (!ok) {
-      return false;
-    }
-    return true;
+    return !rel.empty() && rel.front() != '.' && rel.back() != '.' && rel.find("..") == std::string_view::npos &&
+           std::all_of(rel.begin(), rel.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
   }
   if (v.find_first_of(" \t") != std::string_view::npos) {
     return false;

@@ -31,7 +31,7 @@ public:
   [[nodiscard]] std::string str() const { return m_op + m_version; }
   /// Whether a pre-release is named, so pre-releases are admitted.
   [[nodiscard]] bool names_prerelease() const;
-  [[nodiscard]] bool contains(const Version& v) const;
+  [[nodiscard]] bool contains(const Version& item) const;
 
 private:
   Specifier() = default;
